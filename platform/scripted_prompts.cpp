@@ -1,0 +1,91 @@
+#include "platform/scripted_prompts.h"
+
+namespace platform {
+
+std::vector<std::pair<std::string, std::string>> ParseFileFilter(const std::string& filter) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : filter) {
+        if (c == '|') {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) {
+        parts.push_back(cur);
+    }
+    std::vector<std::pair<std::string, std::string>> out;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        if (!parts[i].empty()) {
+            out.emplace_back(parts[i], parts[i + 1]);
+        }
+    }
+    return out;
+}
+
+MsgAnswer CScriptedPrompts::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
+    m_messages.push_back({text, buttons, icon});
+    if (m_fnOnMessage) {
+        m_fnOnMessage(m_messages.back());
+    }
+    if (buttons == MsgButtons::Ok) {
+        return MsgAnswer::Ok;
+    }
+    if (m_yesNoAnswers.empty()) {
+        return m_defaultYesNo;
+    }
+    const MsgAnswer a = m_yesNoAnswers.front();
+    m_yesNoAnswers.pop_front();
+    return a;
+}
+
+std::string CScriptedPrompts::OpenFile(const FileDialogRequest& request) {
+    m_openRequests.push_back(request);
+    if (m_openAnswers.empty()) {
+        return {};
+    }
+    std::string a = m_openAnswers.front();
+    m_openAnswers.pop_front();
+    return a;
+}
+
+std::string CScriptedPrompts::SaveFile(const FileDialogRequest& request) {
+    m_saveRequests.push_back(request);
+    if (m_saveAnswers.empty()) {
+        return {};
+    }
+    std::string a = m_saveAnswers.front();
+    m_saveAnswers.pop_front();
+    return a;
+}
+
+bool CScriptedPrompts::SelectSectors(const SectorChoiceRequest& request,
+                                     std::vector<uint8_t>& flags) {
+    m_sectorRequests.push_back(request);
+    if (m_sectorAnswers.empty()) {
+        return false;
+    }
+    const std::vector<int> ticks = m_sectorAnswers.front();
+    m_sectorAnswers.pop_front();
+    if (ticks.empty()) {
+        return false;
+    }
+    for (int i : ticks) {
+        if (i >= 0 && static_cast<size_t>(i) < flags.size()) {
+            flags[static_cast<size_t>(i)] = 1;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> CScriptedPrompts::MessageTexts() const {
+    std::vector<std::string> out;
+    for (const auto& m : m_messages) {
+        out.push_back(m.text);
+    }
+    return out;
+}
+
+}  // namespace platform

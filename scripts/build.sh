@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree: scripts/build.sh DIR [extra cmake args...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$1
+shift
+gen=()
+if command -v ninja >/dev/null 2>&1; then
+    gen=(-G Ninja)
+fi
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+else
+    cmake -S "$root" -B "$dir" "$@" >/dev/null
+fi
+cmake --build "$dir" -j "$(nproc)"
