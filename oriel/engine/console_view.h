@@ -20,6 +20,10 @@ class IConsoleView {
     virtual void DisableControls() = 0;
     // End of an operation: enable them again as the tab and download type allow.
     virtual void EnableOperationControls() = 0;
+    // START and Stop: the connection controls (port, speed, mode lists, START,
+    // Stop, the tab and the two check boxes) change sides.
+    virtual void ConnectionStarted() {}
+    virtual void ConnectionStopped() {}
 };
 
 // A console that keeps what it was told: the command line and the tests use it.
@@ -38,6 +42,11 @@ class CRecordingConsole : public IConsoleView {
         m_bControlsEnabled = true;
         ++m_nEnableCount;
     }
+    void ConnectionStarted() override { m_bConnected = true; }
+    void ConnectionStopped() override {
+        m_bConnected = false;
+        m_bControlsEnabled = false;
+    }
 
     // Optional echo of every appended text (e.g. to stdout).
     void (*m_pfnEcho)(const std::string& text, void* ctx) = nullptr;
@@ -51,6 +60,7 @@ class CRecordingConsole : public IConsoleView {
     bool m_bControlsEnabled = true;
     int m_nDisableCount = 0;
     int m_nEnableCount = 0;
+    bool m_bConnected = false;
 };
 
 }  // namespace oriel

@@ -271,6 +271,17 @@ size_t CSerialPort::Send(const uint8_t* pData, size_t nLength) {
     return sent;
 }
 
+void CSerialPort::DrainOutput(int fd) {
+    int pending = 0;
+    for (int waited = 0; waited < kCloseDrainLimitMs; ++waited) {
+        if (ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0) {
+            return;
+        }
+        usleep(1000);
+    }
+    Trace(platform::Format("%s: %d bytes not sent at close", m_strPortName.c_str(), pending));
+}
+
 void CSerialPort::Close() {
     m_bOpen = 0;
     if (m_hWake >= 0) {
@@ -285,7 +296,11 @@ void CSerialPort::Close() {
         m_thread.join();
     }
     if (m_hPort >= 0) {
-        (void)tcflush(m_hPort, TCIOFLUSH);
+        // A blocking send only hands bytes to the driver. The last ones (the
+        // rate byte, the power-on byte) must still reach the line before the
+        // purge, or the handset never sees them.
+        DrainOutput(m_hPort);
+        (void)tcflush(m_hPort, TCIFLUSH);
         (void)ioctl(m_hPort, TIOCNXCL);
         ::close(m_hPort);
         m_hPort = -1;

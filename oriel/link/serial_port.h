@@ -41,6 +41,8 @@ constexpr int32_t kBlockModeWakeCount = 8193;
 // A send that makes no progress for this long is abandoned (a vanished adapter
 // must not freeze the UI thread); the short count is returned as for a write error.
 constexpr int kSendStallLimitMs = 5000;
+// Close waits at most this long for queued output to leave before it purges.
+constexpr int kCloseDrainLimitMs = 2000;
 
 class CSerialPort {
   public:
@@ -87,6 +89,7 @@ class CSerialPort {
     static void ThreadWatchComm(CSerialPort* pPort);
     bool ConfigureLine(uint32_t nBaud, uint8_t nByteSize, Parity parity, StopBits stopBits);
     void ReleaseHandles();
+    void DrainOutput(int fd);
     void PostNotice(SerialNotice notice);
     void ShowMessage(const std::string& text);
 

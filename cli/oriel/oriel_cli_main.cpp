@@ -1,0 +1,47 @@
+// oriel_cli: the single-handset downloader for scripts and the line.
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "cli/oriel/cli_options.h"
+#include "cli/oriel/cli_runner.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    orielcli::CliOptions options;
+    std::string error;
+    if (!orielcli::ParseCliOptions(args, options, error)) {
+        std::fprintf(stderr, "oriel_cli: %s\n%s", error.c_str(), orielcli::CliUsage());
+        return orielcli::kExitUsage;
+    }
+    if (options.bHelp) {
+        std::fputs(orielcli::CliUsage(), stdout);
+        return orielcli::kExitOk;
+    }
+
+    // SIGINT/SIGTERM end the run through the loop, so the port is closed
+    // properly and nothing is left half-written.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    orielcli::CCliRunner runner(options, stdout, stderr);
+    std::atomic<bool> bDone{false};
+    std::thread watcher([&] {
+        int nSignal = 0;
+        if (sigwait(&stopSignals, &nSignal) == 0 && !bDone) {
+            runner.Interrupt();
+        }
+    });
+    const int nExit = runner.Run();
+    // Release the watcher with a signal of its own set, marked as ours.
+    bDone = true;
+    pthread_kill(watcher.native_handle(), SIGTERM);
+    watcher.join();
+    return nExit;
+}

@@ -1,0 +1,75 @@
+#include "oriel/ui/downloader_session.h"
+
+#include "oriel/engine/console_view.h"
+#include "oriel/link/serial_port.h"
+#include "platform/prompts.h"
+#include "platform/timer_service.h"
+
+namespace oriel {
+
+CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
+                                       platform::IPrompts& prompts,
+                                       platform::ITimerService* pTimers)
+    : m_port(port),
+      m_console(console),
+      m_pTimers(pTimers),
+      m_engine(port, console, prompts),
+      m_handshake(m_engine) {
+    m_engine.SetTimers(pTimers);
+    m_handshake.SetStopAction([this] { Stop(); });
+}
+
+bool CDownloaderSession::IsConnected() const {
+    return m_port.IsOpen() || (m_pTimers != nullptr && m_pTimers->IsRunning(kBaudTimerId));
+}
+
+bool CDownloaderSession::Start(const HandshakeSettings& settings) {
+    m_console.SetFlashId("");
+    if (IsConnected()) {
+        m_engine.Message("Port already opened!");
+        return false;
+    }
+    const auto nPort = static_cast<uint16_t>(settings.nComIndex + 1);
+    if (!m_port.Open(nPort, kBaudTable[0], false)) {
+        m_engine.Message("Port Initialization Failed!");
+        return false;
+    }
+    if (!m_port.SetLineFormat(kBaudTable[0], 8, Parity::Even, StopBits::One)) {
+        m_engine.Message("DCB Creation Failed!");
+        m_port.Close();
+        return false;
+    }
+    if (m_fnStartHook) {
+        m_fnStartHook();
+    }
+    m_console.ReplaceLog(
+        "** Wait for Connect Request from Mobile...\r\n** (POWER ON the PHONE!)\r\n");
+    m_handshake.Start(settings);
+    m_console.ConnectionStarted();
+    m_console.DisableControls();
+    return true;
+}
+
+void CDownloaderSession::Stop() {
+    if (m_fnStopHook) {
+        m_fnStopHook();
+    }
+    if (!IsConnected()) {
+        return;
+    }
+    // A pending re-open of the rate change would bring the port back after Stop.
+    if (m_pTimers != nullptr) {
+        m_pTimers->KillTimer(kBaudTimerId);
+    }
+    m_port.Close();
+    m_engine.CloseOpenFiles();
+    m_console.SetFlashId("");
+    m_engine.m_bIdentified = 0;
+    m_engine.Log("\r\n** Close COM port\r\n");
+    m_console.SetProgressPos(0);
+    m_engine.FinishOperation();
+    m_engine.m_nState = STATE_NONE;
+    m_console.ConnectionStopped();
+}
+
+}  // namespace oriel

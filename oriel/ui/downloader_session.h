@@ -1,0 +1,51 @@
+#pragma once
+// One connection to one handset, as the console runs it: START opens the port
+// and starts the handshake, Stop ends everything. It owns the engine and the
+// handshake; the dialog, the command line and the tests each drive one and
+// give it their view, prompts and timers. No widget code here.
+
+#include <functional>
+
+#include "oriel/boot/boot_handshake.h"
+#include "oriel/engine/downloader_engine.h"
+
+namespace oriel {
+
+class CDownloaderSession {
+  public:
+    using Action = std::function<void()>;
+
+    CDownloaderSession(CSerialPort& port, IConsoleView& console, platform::IPrompts& prompts,
+                       platform::ITimerService* pTimers);
+    CDownloaderSession(const CDownloaderSession&) = delete;
+    CDownloaderSession& operator=(const CDownloaderSession&) = delete;
+
+    // START: false (after its message box) when the port cannot be set up.
+    bool Start(const HandshakeSettings& settings);
+    // Stop: closes the connection; does nothing when there is none.
+    void Stop();
+    // A connection is up from START to Stop, including the moment of the rate
+    // change when the port itself is closed.
+    bool IsConnected() const;
+
+    void OnMessage(const platform::WindowMessage& msg) { m_engine.OnMessage(msg); }
+
+    // Extra work of START (operation fields) and of Stop (held texts).
+    void SetStartHook(Action hook) { m_fnStartHook = std::move(hook); }
+    void SetStopHook(Action hook) { m_fnStopHook = std::move(hook); }
+
+    CDownloaderEngine& Engine() { return m_engine; }
+    CBootHandshake& Handshake() { return m_handshake; }
+    CSerialPort& Port() { return m_port; }
+
+  private:
+    CSerialPort& m_port;
+    IConsoleView& m_console;
+    platform::ITimerService* m_pTimers;
+    CDownloaderEngine m_engine;
+    CBootHandshake m_handshake;
+    Action m_fnStartHook;
+    Action m_fnStopHook;
+};
+
+}  // namespace oriel

@@ -1,0 +1,354 @@
+// The simulated handset on its own, seen from a bare tty client: what it
+// refuses, how it boots, how it checks the rate, and its program's lifecycle.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "oriel/boot/loader_images.h"
+#include "sim/oriel/oriel_handset.h"
+#include "sim/oriel/sim_command_line.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+using orielsim::Fault;
+using orielsim::Step;
+
+// A raw tty client, standing in for the host.
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_fd >= 0) {
+            SetSpeed(B115200);
+        }
+    }
+    ~Client() { Close(); }
+    bool IsOpen() const { return m_fd >= 0; }
+    void Close() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    void SetSpeed(speed_t speed) {
+        termios tio{};
+        tcgetattr(m_fd, &tio);
+        cfmakeraw(&tio);
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    void Send(const Bytes& b) { ASSERT_EQ(::write(m_fd, b.data(), b.size()), ssize_t(b.size())); }
+    // Exactly n bytes, or what came before the timeout.
+    Bytes Read(size_t n, std::chrono::milliseconds timeout = 2000ms) {
+        Bytes out;
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (out.size() < n) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                continue;
+            }
+            uint8_t buf[4096];
+            const ssize_t r = ::read(m_fd, buf, std::min(sizeof buf, n - out.size()));
+            if (r > 0) {
+                out.insert(out.end(), buf, buf + r);
+            }
+        }
+        return out;
+    }
+    // The next byte that is not a connect request.
+    uint8_t ReadSkipping81(std::chrono::milliseconds timeout = 2000ms) {
+        for (;;) {
+            const Bytes b = Read(1, timeout);
+            if (b.empty()) {
+                return 0x00;
+            }
+            if (b[0] != 0x81) {
+                return b[0];
+            }
+        }
+    }
+
+  private:
+    int m_fd = -1;
+};
+
+class HandsetTest : public ::testing::Test {
+  protected:
+    void Boot(orielsim::HandsetOptions o = {}) {
+        o.bPace = false;
+        handset = std::make_unique<orielsim::COrielHandset>(std::move(o));
+        std::string error;
+        ASSERT_TRUE(handset->Start(error)) << error;
+    }
+
+    // Runs the ROM part with the right customer ID; returns the reply to 'J'.
+    uint8_t LoadPreloader(Client& c, const Bytes& preloader) {
+        EXPECT_EQ(c.Read(1), Bytes{0x81});
+        c.Send({0x44});
+        EXPECT_EQ(c.ReadSkipping81(), 0x44);
+        c.Send({0x51});
+        const Bytes challenge = c.Read(16);
+        EXPECT_EQ(challenge.size(), 16u);
+        Bytes id{0x44};
+        const auto customer = oriel::CustomerId();
+        id.insert(id.end(), customer.begin(), customer.end());
+        id.insert(id.end(), challenge.begin(), challenge.end());
+        c.Send(id);
+        EXPECT_EQ(c.Read(1), Bytes{'O'});
+        c.Send({'T', 0x10});
+        EXPECT_EQ(c.Read(1), Bytes{'O'});
+        c.Send({'S', 0x00, 0x00, 0x00, 0x0C});
+        EXPECT_EQ(c.Read(1), Bytes{'O'});
+        for (size_t k = 0; k < preloader.size(); k += 4) {
+            c.Send({'L', 0x00, preloader[k], preloader[k + 1], preloader[k + 2], preloader[k + 3]});
+            EXPECT_EQ(c.Read(1), Bytes{'O'});
+        }
+        c.Send({'S', 0x00, 0x00, 0x00, 0x0C});
+        EXPECT_EQ(c.Read(1), Bytes{'O'});
+        c.Send({'J'});
+        const Bytes r = c.Read(1);
+        return r.empty() ? 0x00 : r[0];
+    }
+
+    static Bytes RealPreloader() {
+        const oriel::LoaderImage p = oriel::PreloaderImage();
+        return Bytes(p.pData, p.pData + p.nLength);
+    }
+
+    std::unique_ptr<orielsim::COrielHandset> handset;
+};
+
+TEST_F(HandsetTest, BootRomRepeatsItsConnectRequestUntilAnswered) {
+    Boot();
+    Client c(handset->SlavePath());
+    ASSERT_TRUE(c.IsOpen());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.Read(4, 3000ms), (Bytes{0x81, 0x81, 0x81, 0x81}));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 100ms);  // at a modest interval
+    EXPECT_EQ(handset->PowerOnCount(), 1);
+}
+
+TEST_F(HandsetTest, AWrongCustomerIdOrEchoIsNotAcknowledged) {
+    Boot();
+    Client c(handset->SlavePath());
+    c.Read(1);
+    c.Send({0x44});
+    ASSERT_EQ(c.ReadSkipping81(), 0x44);
+    c.Send({0x51});
+    Bytes challenge = c.Read(16);
+    ASSERT_EQ(challenge.size(), 16u);
+    challenge[15] ^= 1;  // not the challenge it sent
+    Bytes id{0x44};
+    const auto customer = oriel::CustomerId();
+    id.insert(id.end(), customer.begin(), customer.end());
+    id.insert(id.end(), challenge.begin(), challenge.end());
+    c.Send(id);
+    const Bytes r = c.Read(1);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_NE(r[0], 'O');
+}
+
+TEST_F(HandsetTest, TheChallengeDiffersBetweenBoots) {
+    Boot();
+    Bytes first;
+    for (int i = 0; i < 2; ++i) {
+        Client c(handset->SlavePath());
+        c.Read(1);
+        c.Send({0x44});
+        ASSERT_EQ(c.ReadSkipping81(), 0x44);
+        c.Send({0x51});
+        const Bytes ch = c.Read(16);
+        if (i == 0) {
+            first = ch;
+        } else {
+            EXPECT_NE(ch, first);
+        }
+        c.Close();
+        std::this_thread::sleep_for(100ms);  // power off
+    }
+}
+
+TEST_F(HandsetTest, APreloaderOtherThanTheEmbeddedOneIsNotStarted) {
+    Boot();
+    Client c(handset->SlavePath());
+    Bytes tampered = RealPreloader();
+    tampered[1000] ^= 0x40;
+    EXPECT_NE(LoadPreloader(c, tampered), 0xAB);
+}
+
+TEST_F(HandsetTest, RateSyncIsAnsweredOnlyAtTheAgreedRate) {
+    Boot();
+    {
+        // The host "forgets" to change its rate.
+        Client c(handset->SlavePath());
+        ASSERT_EQ(LoadPreloader(c, RealPreloader()), 0xAB);
+        c.Send({3});
+        c.Close();
+        std::this_thread::sleep_for(100ms);
+        Client again(handset->SlavePath());
+        again.Send({0xD9});
+        const Bytes r = again.Read(1);
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_NE(r[0], 3);
+    }
+    std::this_thread::sleep_for(100ms);
+    {
+        Client c(handset->SlavePath());
+        ASSERT_EQ(LoadPreloader(c, RealPreloader()), 0xAB);
+        c.Send({3});
+        c.Close();
+        std::this_thread::sleep_for(100ms);
+        Client again(handset->SlavePath());
+        again.SetSpeed(B921600);
+        again.Send({0xD9});
+        EXPECT_EQ(again.Read(1), Bytes{3});
+    }
+}
+
+TEST_F(HandsetTest, WithoutARateByteTheFirstBootRebootsAndTheSecondWaits) {
+    Boot();
+    Client c(handset->SlavePath());
+    ASSERT_EQ(LoadPreloader(c, RealPreloader()), 0xAB);
+    // Mode "Normal": the host sends nothing and waits for the chip to boot again.
+    EXPECT_EQ(c.Read(1, 2000ms), Bytes{0x81});
+    EXPECT_EQ(handset->BootCount(), 2);
+    ASSERT_EQ(LoadPreloader(c, Bytes(RealPreloader())), 0xAB);
+    // The second boot's pre-loader waits for the rate byte however long it takes.
+    EXPECT_TRUE(c.Read(1, 800ms).empty());
+    EXPECT_EQ(handset->BootCount(), 2);
+}
+
+TEST_F(HandsetTest, ClosingThePortPowersTheHandsetOff) {
+    Boot();
+    {
+        Client c(handset->SlavePath());
+        ASSERT_EQ(c.Read(1), Bytes{0x81});
+    }
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (handset->Stage() != orielsim::HandsetStage::Off &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(handset->Stage(), orielsim::HandsetStage::Off);
+    Client c(handset->SlavePath());
+    EXPECT_EQ(c.Read(1), Bytes{0x81});
+    EXPECT_EQ(handset->PowerOnCount(), 2);
+}
+
+TEST(SimCommandLine, TurnsOptionsIntoHandsetSettings) {
+    orielsim::SimCommandLine cl;
+    std::string error;
+    ASSERT_TRUE(orielsim::ParseSimCommandLine(
+        {"--link", "/tmp/x", "--nor", "n.bin", "--no-pace", "--flash-id", "0001227e22442200",
+         "--wrong", "block-sum:3", "--stop-after", "cs0-sum", "--refuse-rate"},
+        cl, error))
+        << error;
+    EXPECT_EQ(cl.options.strLinkPath, "/tmp/x");
+    EXPECT_EQ(cl.options.strNorFile, "n.bin");
+    EXPECT_FALSE(cl.options.bPace);
+    EXPECT_EQ(cl.options.flashId, orielsim::kFlashIdPC0);
+    ASSERT_EQ(cl.options.faults.size(), 3u);
+    EXPECT_EQ(cl.options.faults[0].kind, Fault::Kind::WrongReply);
+    EXPECT_EQ(cl.options.faults[0].step, Step::BlockSum);
+    EXPECT_EQ(cl.options.faults[0].nIndex, 3);
+    EXPECT_EQ(cl.options.faults[1].kind, Fault::Kind::StopAfter);
+    EXPECT_EQ(cl.options.faults[1].step, Step::Cs0Sum);
+    EXPECT_EQ(cl.options.faults[2].step, Step::RateSync);
+}
+
+TEST(SimCommandLine, RefusesWhatItCannotUse) {
+    orielsim::SimCommandLine cl;
+    std::string error;
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({}, cl, error));
+    EXPECT_NE(error.find("--link"), std::string::npos);
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link", "x", "--wrong", "nonsense"}, cl, error));
+    EXPECT_NE(error.find("unknown step"), std::string::npos);
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link", "x", "--wrong", "grant:-1"}, cl, error));
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link", "x", "--wrong", "challenge"}, cl, error));
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link", "x", "--flash-id", "00012"}, cl, error));
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link", "x", "--flash-id", "0001227e2244220g"},
+                                               cl, error));
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link"}, cl, error));
+    EXPECT_FALSE(orielsim::ParseSimCommandLine({"--link", "x", "--bogus"}, cl, error));
+}
+
+// The program: link made, "ready PATH" printed, link removed on SIGTERM.
+TEST(SimProgram, AnnouncesItsLinkAndRemovesItOnTerm) {
+    char dir[] = "/tmp/oriel_sim_test_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/COM1";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        execl(ORIEL_HANDSET_SIM_PATH, ORIEL_HANDSET_SIM_PATH, "--link", link.c_str(), "--no-pace",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char ch = 0;
+    while (read(out[0], &ch, 1) == 1 && ch != '\n') {
+        line += ch;
+    }
+    EXPECT_EQ(line, "ready " + link);
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    {
+        Client c(link);
+        EXPECT_EQ(c.Read(1), Bytes{0x81});
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+    close(out[0]);
+    rmdir(dir);
+}
+
+TEST(SimProgram, RefusesToReplaceAFileThatIsNotALink) {
+    char dir[] = "/tmp/oriel_sim_test_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/COM1";
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("keep me", f);
+    std::fclose(f);
+    orielsim::HandsetOptions o;
+    o.strLinkPath = path;
+    orielsim::COrielHandset handset(o);
+    std::string error;
+    EXPECT_FALSE(handset.Start(error));
+    EXPECT_NE(error.find("not a symbolic link"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
+}  // namespace
