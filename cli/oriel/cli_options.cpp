@@ -1,70 +1,144 @@
 #include "cli/oriel/cli_options.h"
 
+#include "oriel/engine/file_object.h"
+#include "oriel/engine/nor_download.h"
+#include "oriel/engine/nor_sectors.h"
+#include "platform/format.h"
 #include "platform/settings_store.h"
 
 namespace orielcli {
 
 const char* CliUsage() {
-    return "usage: oriel_cli [options] COMMAND\n"
-           "Commands:\n"
-           "  identify              take the handset through the handshake and report its flash\n"
+    return "usage: oriel_cli [options] COMMAND [COMMAND ...]\n"
+           "Commands (run in order on one connection):\n"
+           "  info                                  report the detected flash\n"
+           "  download boot|main|bp FILE [--address HEX]\n"
+           "                                        one image; --address overrides its start\n"
+           "  download-all BOOT_FILE MAIN_FILE BP_FILE\n"
+           "                                        the three images in a row\n"
+           "  erase SECTORS                         e.g. 4  or 2,5,133  or 4-20\n"
+           "  dump SECTORS OUTFILE                  raw bytes of the sectors, ascending\n"
            "Options:\n"
            "  --port PATH           the handset's serial device (default: COMn's configured path)\n"
            "  --com N               port number 1..20 (default 1)\n"
            "  --settings FILE       read port paths from this INI file\n"
            "  --speed RATE          115200 (default), 230400, 460800 or 921600\n"
            "  --mode normal|tat     boot mode (default normal)\n"
-           "  --full                full boot-loader instead of the fast one\n"
-           "  --timeout SECONDS     give up after this long (default 120)\n"
-           "  --quiet               do not echo the log\n"
-           "Exit status: 0 done, 1 the handset or a file failed, 2 usage, 3 timed out,\n"
-           "4 interrupted.\n";
+           "  --full-loader         full boot-loader instead of the fast one\n"
+           "  --power-on            power the handset on after the last download\n"
+           "  --timeout SECONDS     give up when the handset is silent this long (default 30)\n"
+           "  --log FILE            append the run's log with a timestamp per line\n"
+           "  --quiet               errors only\n"
+           "Exit status: 0 every command completed, 1 a command or the handshake failed,\n"
+           "2 usage or a job that cannot run, 3 timed out, 4 interrupted.\n";
 }
 
+std::string CliCommand::Name() const {
+    static const char* const kTargets[] = {"", "boot", "main", "bp"};
+    switch (kind) {
+        case Kind::Info:
+            return "info";
+        case Kind::Download:
+            return std::string("download ") + kTargets[nTarget];
+        case Kind::DownloadAll:
+            return "download-all";
+        case Kind::Erase:
+            return "erase";
+        case Kind::Dump:
+            return "dump";
+    }
+    return "?";
+}
+
+namespace {
+
+bool Readable(const std::string& path, std::string& error) {
+    oriel::CFileObject f;
+    if (path.empty() || !f.Open(path, oriel::CFileObject::Mode::Read)) {
+        error = "Fail to open bin file! (" + path + ")";
+        return false;
+    }
+    return true;
+}
+
+// The checks of an operator-typed start address, before any port is opened.
+bool AddressUsable(const std::string& text, std::string& error) {
+    const uint32_t value = oriel::ParseHexAddress(text.substr(0, 16));
+    if (value < oriel::kNorBusBase || value >= oriel::kNorBusEnd) {
+        error = "--address " + text + ": Not defined Address Error";
+        return false;
+    }
+    const uint32_t offset = value - oriel::kNorBusBase;
+    for (int32_t i = 0; i < oriel::kNorSectorCount; ++i) {
+        if (oriel::SectorOffset(i) == offset) {
+            return true;
+        }
+    }
+    error = platform::Format("--address %s: Not Sector Begin Address(0x%08X) Error!", text.c_str(),
+                             offset);
+    return false;
+}
+
+}  // namespace
+
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std::string& error) {
+    oriel::BuildNorSectorMap();
     CliOptions o;
-    for (size_t i = 0; i < args.size(); ++i) {
+    size_t i = 0;
+    auto value = [&](const std::string& a, std::string& v) {
+        if (i + 1 >= args.size()) {
+            error = a + " needs a value";
+            return false;
+        }
+        v = args[++i];
+        return true;
+    };
+    auto number = [&](const std::string& a, int lo, int hi, int& n) {
+        std::string v;
+        if (!value(a, v)) {
+            return false;
+        }
+        if (!platform::ParseSettingInt(v, n) || n < lo || n > hi) {
+            error = a + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " +
+                    std::to_string(hi);
+            return false;
+        }
+        return true;
+    };
+    auto operand = [&](const std::string& cmd, std::string& v) {
+        if (i + 1 >= args.size() ||
+            (args[i + 1].size() > 1 && args[i + 1][0] == '-' && args[i + 1][1] == '-')) {
+            error = cmd + ": missing operand";
+            return false;
+        }
+        v = args[++i];
+        return true;
+    };
+    for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string v;
-        auto value = [&]() {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        auto number = [&](int lo, int hi, int& n) {
-            if (!value()) {
-                return false;
-            }
-            if (!platform::ParseSettingInt(v, n) || n < lo || n > hi) {
-                error = a + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " +
-                        std::to_string(hi);
-                return false;
-            }
-            return true;
-        };
         if (a == "--help" || a == "-h") {
             o.bHelp = true;
         } else if (a == "--port") {
-            if (!value()) {
+            if (!value(a, o.strPortPath)) {
                 return false;
             }
-            o.strPortPath = v;
         } else if (a == "--settings") {
-            if (!value()) {
+            if (!value(a, o.strSettingsFile)) {
                 return false;
             }
-            o.strSettingsFile = v;
+        } else if (a == "--log") {
+            if (!value(a, o.strLogFile)) {
+                return false;
+            }
         } else if (a == "--com") {
             int n = 0;
-            if (!number(1, 20, n)) {
+            if (!number(a, 1, 20, n)) {
                 return false;
             }
             o.handshake.nComIndex = n - 1;
         } else if (a == "--speed") {
-            if (!value()) {
+            if (!value(a, v)) {
                 return false;
             }
             int index = -1;
@@ -79,7 +153,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             }
             o.handshake.nSpeedIndex = index;
         } else if (a == "--mode") {
-            if (!value()) {
+            if (!value(a, v)) {
                 return false;
             }
             if (v == "normal" || v == "Normal") {
@@ -90,28 +164,82 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
                 error = "--mode: '" + v + "' is not normal or tat";
                 return false;
             }
-        } else if (a == "--full") {
+        } else if (a == "--full-loader" || a == "--full") {
             o.handshake.bFast = 0;
+        } else if (a == "--power-on") {
+            o.bPowerOn = true;
         } else if (a == "--timeout") {
-            if (!number(1, 86400, o.nTimeoutSeconds)) {
+            if (!number(a, 1, 86400, o.nTimeoutSeconds)) {
                 return false;
             }
         } else if (a == "--quiet") {
             o.bQuiet = true;
+        } else if (a == "--address") {
+            if (o.commands.empty() || o.commands.back().kind != CliCommand::Kind::Download ||
+                !o.commands.back().strAddress.empty()) {
+                error = "--address belongs after a 'download boot|main|bp FILE'";
+                return false;
+            }
+            if (!value(a, v) || !AddressUsable(v, error)) {
+                return false;
+            }
+            o.commands.back().strAddress = v;
         } else if (!a.empty() && a[0] == '-') {
             error = "unknown option '" + a + "'";
             return false;
-        } else if (o.command != Command::None) {
-            error = "one command only ('" + a + "' is a second)";
-            return false;
-        } else if (a == "identify") {
-            o.command = Command::Identify;
+        } else if (a == "info" || a == "identify") {
+            o.commands.push_back({});
+        } else if (a == "download") {
+            CliCommand c;
+            c.kind = CliCommand::Kind::Download;
+            std::string which;
+            std::string file;
+            if (!operand(a, which) || !operand(a, file)) {
+                return false;
+            }
+            c.nTarget = which == "boot" ? 1 : which == "main" ? 2 : which == "bp" ? 3 : 0;
+            if (c.nTarget == 0) {
+                error = "download: '" + which + "' is not boot, main or bp";
+                return false;
+            }
+            if (!Readable(file, error)) {
+                return false;
+            }
+            c.files = {file};
+            o.commands.push_back(c);
+        } else if (a == "download-all") {
+            CliCommand c;
+            c.kind = CliCommand::Kind::DownloadAll;
+            c.files.resize(3);
+            for (std::string& f : c.files) {
+                if (!operand(a, f) || !Readable(f, error)) {
+                    return false;
+                }
+            }
+            o.commands.push_back(c);
+        } else if (a == "erase" || a == "dump") {
+            CliCommand c;
+            c.kind = a == "erase" ? CliCommand::Kind::Erase : CliCommand::Kind::Dump;
+            std::string list;
+            if (!operand(a, list)) {
+                return false;
+            }
+            std::vector<int32_t> sectors;
+            if (!oriel::ParseSectorList(list, sectors, error)) {
+                error = a + ": " + error;
+                return false;
+            }
+            c.sectors.assign(sectors.begin(), sectors.end());
+            if (c.kind == CliCommand::Kind::Dump && !operand(a, c.strOutPath)) {
+                return false;
+            }
+            o.commands.push_back(c);
         } else {
             error = "unknown command '" + a + "'";
             return false;
         }
     }
-    if (!o.bHelp && o.command == Command::None) {
+    if (!o.bHelp && o.commands.empty()) {
         error = "no command given";
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
-// The oriel command line: which port, which rate and mode, which operation.
+// The oriel command line: which port, rate and mode, and the operations to
+// run in order on one connection.
 
 #include <string>
 #include <vector>
@@ -8,19 +9,32 @@
 
 namespace orielcli {
 
-enum class Command { None, Identify };
+struct CliCommand {
+    enum class Kind { Info, Download, DownloadAll, Erase, Dump };
+    Kind kind = Kind::Info;
+    int nTarget = 0;                 // download: 1 boot, 2 main, 3 bp
+    std::vector<std::string> files;  // download: 1, download-all: 3
+    std::string strAddress;          // download --address (empty: the default)
+    std::vector<int> sectors;        // erase, dump: ascending
+    std::string strOutPath;          // dump
+    std::string Name() const;        // "download main", "erase" ...
+};
 
 struct CliOptions {
-    Command command = Command::None;
+    std::vector<CliCommand> commands;
     std::string strPortPath;      // explicit device; otherwise COMn through the settings
     std::string strSettingsFile;  // INI file instead of the user's settings
+    std::string strLogFile;       // --log: the run's log, appended with timestamps
     oriel::HandshakeSettings handshake;
-    int nTimeoutSeconds = 120;  // the whole run, handshake included
-    bool bQuiet = false;        // no log on stdout
+    int nTimeoutSeconds = 30;  // longest silence of the handset
+    bool bPowerOn = false;     // after the last download
+    bool bQuiet = false;       // errors only
     bool bHelp = false;
 };
 
-// False with a message for anything it does not understand.
+// False with a message for anything it does not understand, and for jobs that
+// cannot run (missing files, unknown sectors, an address that is no sector
+// start): these are refused before any port is opened.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std::string& error);
 
 const char* CliUsage();

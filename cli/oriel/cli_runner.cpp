@@ -2,7 +2,9 @@
 
 #include <memory>
 
-#include "oriel/engine/console_view.h"
+#include "cli/oriel/cli_console.h"
+#include "oriel/engine/engine_states.h"
+#include "oriel/engine/nor_sectors.h"
 #include "oriel/link/port_names.h"
 #include "oriel/link/serial_port.h"
 #include "oriel/ui/downloader_session.h"
@@ -17,29 +19,22 @@ namespace {
 constexpr char kOrganisation[] = "ORIEL Tools";
 constexpr char kApplication[] = "oriel_downloader";
 
-// The log on stdout as it grows.
-class CStreamConsole : public oriel::CRecordingConsole {
-  public:
-    CStreamConsole(std::FILE* out, bool bQuiet) : m_out(out), m_bQuiet(bQuiet) {}
-    void AppendLog(const std::string& text) override {
-        CRecordingConsole::AppendLog(text);
-        Echo(text);
+// The message box that says a command completed.
+const char* CompletionText(CliCommand::Kind kind) {
+    switch (kind) {
+        case CliCommand::Kind::Download:
+            return "Download completed!";
+        case CliCommand::Kind::DownloadAll:
+            return "Download All completed!";
+        case CliCommand::Kind::Erase:
+            return "Erasing Completed!";
+        case CliCommand::Kind::Dump:
+            return "Dump Completed!";
+        case CliCommand::Kind::Info:
+            break;
     }
-    void ReplaceLog(const std::string& text) override {
-        CRecordingConsole::ReplaceLog(text);
-        Echo(text);
-    }
-
-  private:
-    void Echo(const std::string& text) {
-        if (!m_bQuiet) {
-            std::fputs(PlainLineEnds(text).c_str(), m_out);
-            std::fflush(m_out);
-        }
-    }
-    std::FILE* m_out;
-    bool m_bQuiet;
-};
+    return "";
+}
 
 }  // namespace
 
@@ -63,6 +58,42 @@ void CCliRunner::Interrupt() {
     m_loop.Quit();
 }
 
+CCliRunner::Wait CCliRunner::WaitFor(const std::function<bool()>& pred) {
+    m_tLastHeard = std::chrono::steady_clock::now();
+    const auto silence = std::chrono::seconds(m_options.nTimeoutSeconds);
+    for (;;) {
+        if (m_loop.RunUntil(pred, std::chrono::milliseconds(200))) {
+            return Wait::Done;
+        }
+        if (m_bInterrupted) {
+            return Wait::Interrupted;
+        }
+        if (std::chrono::steady_clock::now() - m_tLastHeard > silence) {
+            return Wait::Timeout;
+        }
+    }
+}
+
+int CCliRunner::Ended(Wait wait, const std::string& what, int32_t nState) {
+    if (wait == Wait::Interrupted) {
+        std::fprintf(m_err, "oriel_cli: %s interrupted\n", what.c_str());
+        return kExitInterrupted;
+    }
+    std::fprintf(m_err,
+                 "oriel_cli: %s timed out: the handset sent nothing for %d s in state %s (%d)\n",
+                 what.c_str(), m_options.nTimeoutSeconds, oriel::StateName(nState),
+                 static_cast<int>(nState));
+    return kExitTimeout;
+}
+
+int CCliRunner::Failed(CCliConsole& console, const std::string& what) {
+    std::fprintf(m_err, "oriel_cli: %s failed in state %s (%d): %s\n", what.c_str(),
+                 oriel::StateName(m_nBusyState), static_cast<int>(m_nBusyState),
+                 console.LastLogLine().c_str());
+    console.Note("FAILED: " + what);
+    return kExitFailed;
+}
+
 int CCliRunner::Run() {
     // Port paths: the explicit one, else the dialog's own mapping.
     std::unique_ptr<platform::ISettingsStore> settings;
@@ -77,47 +108,138 @@ int CCliRunner::Run() {
         settings = std::make_unique<platform::CQSettingsStore>(kOrganisation, kApplication);
     }
 
-    CStreamConsole console(m_out, m_options.bQuiet);
+    CCliConsole console(m_out, m_err, m_options.bQuiet);
+    std::string error;
+    if (!m_options.strLogFile.empty() && !console.OpenLogFile(m_options.strLogFile, error)) {
+        std::fprintf(m_err, "oriel_cli: %s\n", error.c_str());
+        return kExitUsage;
+    }
     platform::CScriptedPrompts prompts;
-    prompts.m_fnOnMessage = [this](const platform::CScriptedPrompts::Shown& shown) {
-        std::fprintf(m_err, "message: %s\n", shown.text.c_str());
-        std::fflush(m_err);
+    m_pPrompts = &prompts;
+    prompts.m_fnOnMessage = [&](const platform::CScriptedPrompts::Shown& shown) {
+        console.Note("message: " + shown.text);
+        if (!m_options.bQuiet) {
+            std::fprintf(m_err, "message: %s\n", PlainLineEnds(shown.text).c_str());
+            std::fflush(m_err);
+        }
     };
     oriel::CSerialPort port;
     port.SetSettings(settings.get());
     port.SetPrompts(&prompts);
     port.SetMessageSink(&m_loop);
     oriel::CDownloaderSession session(port, console, prompts, &m_loop);
-    m_loop.SetMessageHandler(
-        [&session](const platform::WindowMessage& m) { session.OnMessage(m); });
+    oriel::CDownloaderEngine& engine = session.Engine();
+    m_loop.SetMessageHandler([&](const platform::WindowMessage& m) {
+        if (m.nMsg == oriel::WM_COMM_RXCHAR) {
+            m_tLastHeard = std::chrono::steady_clock::now();
+        }
+        if (engine.m_nState != oriel::IDLE && engine.m_nState != oriel::STATE_NONE) {
+            m_nBusyState = engine.m_nState;
+        }
+        session.OnMessage(m);
+    });
 
     if (!session.Start(m_options.handshake)) {
+        std::fprintf(m_err, "oriel_cli: cannot open the port\n");
         return kExitFailed;
     }
-    oriel::CDownloaderEngine& engine = session.Engine();
     // The handshake ends identified, in IDLE after a failed row, or stopped.
-    const bool bEnded = m_loop.RunUntil(
-        [&] {
-            return engine.m_bIdentified == 1 || engine.m_nState == oriel::IDLE ||
-                   !session.IsConnected();
-        },
-        std::chrono::seconds(m_options.nTimeoutSeconds));
+    const Wait wait = WaitFor([&] {
+        return engine.m_bIdentified == 1 || engine.m_nState == oriel::IDLE ||
+               !session.IsConnected();
+    });
     int nExit = kExitOk;
-    if (m_bInterrupted) {
-        std::fprintf(m_err, "interrupted\n");
-        nExit = kExitInterrupted;
-    } else if (!bEnded) {
-        std::fprintf(m_err, "timed out after %d s in state %d\n", m_options.nTimeoutSeconds,
-                     static_cast<int>(engine.m_nState));
-        nExit = kExitTimeout;
+    if (wait != Wait::Done) {
+        nExit = Ended(wait, "handshake", engine.m_nState);
     } else if (engine.m_bIdentified != 1) {
-        nExit = kExitFailed;
-    } else {
-        std::fprintf(m_out, "flash: %s\n", session.Handshake().ChipName().c_str());
+        nExit = Failed(console, "handshake");
+    }
+    for (size_t i = 0; nExit == kExitOk && i < m_options.commands.size(); ++i) {
+        nExit =
+            RunCommand(session, console, m_options.commands[i], i + 1 == m_options.commands.size());
     }
     session.Stop();
     std::fflush(m_out);
     return nExit;
+}
+
+int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& console,
+                           const CliCommand& command, bool bLast) {
+    oriel::CDownloaderEngine& engine = session.Engine();
+    if (command.kind == CliCommand::Kind::Info) {
+        std::fprintf(m_out, "flash: %s\n", session.Handshake().ChipName().c_str());
+        console.Note("flash: " + session.Handshake().ChipName());
+        return kExitOk;
+    }
+    if (!session.IsConnected()) {
+        std::fprintf(m_err, "oriel_cli: %s: the connection has ended\n", command.Name().c_str());
+        return kExitFailed;
+    }
+    // The three rows of tab "Tamarin2" hold what this command downloads.
+    oriel::NorDownloadControls& c = session.Download().m_controls;
+    c = {};
+    c.nTab = oriel::kTabTamarin2;
+    c.bPowerOn = bLast && m_options.bPowerOn &&
+                 (command.kind == CliCommand::Kind::Download ||
+                  command.kind == CliCommand::Kind::DownloadAll);
+    const std::vector<platform::CScriptedPrompts::Shown>& shown = m_pPrompts->m_messages;
+    const size_t nShownBefore = shown.size();
+    bool bStarted = false;
+    switch (command.kind) {
+        case CliCommand::Kind::Download:
+            c.astrBinPath[static_cast<size_t>(command.nTarget)] = command.files[0];
+            if (!command.strAddress.empty()) {
+                c.abAddrEnabled[static_cast<size_t>(command.nTarget)] = true;
+                c.astrAddr[static_cast<size_t>(command.nTarget)] = command.strAddress;
+            }
+            console.BeginProgress(command.Name(), 1);
+            bStarted = command.nTarget == 1   ? session.Download().DownloadBootLoader()
+                       : command.nTarget == 2 ? session.Download().DownloadMainBinary()
+                                              : session.Download().DownloadBpEngine();
+            break;
+        case CliCommand::Kind::DownloadAll:
+            for (size_t k = 0; k < 3; ++k) {
+                c.astrBinPath[k + 1] = command.files[k];
+            }
+            console.BeginProgress(command.Name(), 1);
+            bStarted = session.Download().DownloadAll();
+            break;
+        case CliCommand::Kind::Erase:
+        case CliCommand::Kind::Dump:
+            oriel::g_abSectorSelected.fill(0);
+            for (int s : command.sectors) {
+                oriel::g_abSectorSelected[static_cast<size_t>(s)] = 1;
+            }
+            if (command.kind == CliCommand::Kind::Erase) {
+                console.BeginProgress(command.Name(), 0);
+                bStarted = session.Erase().StartSelected();
+            } else {
+                console.BeginProgress(command.Name(), 1024);
+                bStarted = session.Dump().StartSelected(command.strOutPath);
+            }
+            break;
+        case CliCommand::Kind::Info:
+            break;
+    }
+    if (!bStarted) {
+        console.EndProgress(false);
+        m_nBusyState = engine.m_nState;
+        return Failed(console, command.Name());
+    }
+    const Wait wait =
+        WaitFor([&] { return engine.m_nState == oriel::IDLE || !session.IsConnected(); });
+    if (wait != Wait::Done) {
+        console.EndProgress(false);
+        return Ended(wait, command.Name(), engine.m_nState);
+    }
+    // Completion is the operation's own "completed" box, nothing less.
+    const std::string done = CompletionText(command.kind);
+    const bool bCompleted = shown.size() > nShownBefore && shown.back().text == done;
+    console.EndProgress(bCompleted);
+    if (!bCompleted) {
+        return Failed(console, command.Name());
+    }
+    return kExitOk;
 }
 
 }  // namespace orielcli

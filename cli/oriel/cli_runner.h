@@ -1,14 +1,24 @@
 #pragma once
 // Runs one command-line job on the same session the dialog uses: START, the
-// handshake, the operation, Stop. The log goes to stdout (with plain line
-// ends), message boxes to stderr, and the exit status says how it ended.
+// handshake, the commands in order, Stop. The log goes to stdout (with plain
+// line ends), message boxes and failures to stderr, and the exit status says
+// how it ended.
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cli/oriel/cli_options.h"
 #include "platform/event_loop.h"
+
+namespace oriel {
+class CDownloaderSession;
+}
+namespace platform {
+class CScriptedPrompts;
+}
 
 namespace orielcli {
 
@@ -18,6 +28,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitTimeout = 3;
 constexpr int kExitInterrupted = 4;
 
+class CCliConsole;
+
 class CCliRunner {
   public:
     CCliRunner(const CliOptions& options, std::FILE* out, std::FILE* err);
@@ -26,11 +38,23 @@ class CCliRunner {
     void Interrupt();
 
   private:
+    enum class Wait { Done, Timeout, Interrupted };
+    // Runs the loop until pred() holds, the handset stays silent for the
+    // timeout, or the run is interrupted.
+    Wait WaitFor(const std::function<bool()>& pred);
+    int RunCommand(oriel::CDownloaderSession& session, CCliConsole& console,
+                   const CliCommand& command, bool bLast);
+    int Failed(CCliConsole& console, const std::string& what);
+    int Ended(Wait wait, const std::string& what, int32_t nState);
+
     const CliOptions& m_options;
     std::FILE* m_out;
     std::FILE* m_err;
     platform::CStdEventLoop m_loop;
     std::atomic<bool> m_bInterrupted{false};
+    std::chrono::steady_clock::time_point m_tLastHeard{};
+    int32_t m_nBusyState = 0;  // the last state a reply was awaited in
+    platform::CScriptedPrompts* m_pPrompts = nullptr;
 };
 
 // The log's "\r\n" line ends as a terminal or a log file wants them.

@@ -3,6 +3,7 @@
 #include "oriel/boot/loader_images.h"
 #include "oriel/engine/checksum.h"
 #include "oriel/engine/console_view.h"
+#include "oriel/engine/nor_sectors.h"
 #include "oriel/link/serial_port.h"
 #include "platform/format.h"
 #include "platform/timer_service.h"
@@ -368,6 +369,8 @@ void CBootHandshake::OnFlashId() {
     if (pszName != nullptr) {
         m_strChipName = pszName;
         e.Log(platform::Format("Detected (%s)\r\n", pszName));
+        // Both parts share the one sector map.
+        g_nNorSectors = kNorSectorCount;
     } else {
         m_strChipName = "Not Supported FLASH";
         e.m_nState = IDLE;

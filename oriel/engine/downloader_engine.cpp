@@ -152,8 +152,8 @@ void CDownloaderEngine::Log(const std::string& text) {
     m_console.AppendLog(text);
 }
 
-void CDownloaderEngine::Message(const std::string& text) {
-    m_prompts.MessageBox(text, platform::MsgButtons::Ok, platform::MsgIcon::None);
+void CDownloaderEngine::Message(const std::string& text, platform::MsgIcon icon) {
+    m_prompts.MessageBox(text, platform::MsgButtons::Ok, icon);
 }
 
 bool CDownloaderEngine::CollectReply(uint8_t by, int32_t n) {

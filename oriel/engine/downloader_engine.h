@@ -14,10 +14,10 @@
 
 #include "oriel/engine/engine_states.h"
 #include "oriel/engine/file_object.h"
+#include "platform/prompts.h"
 #include "platform/window_message.h"
 
 namespace platform {
-class IPrompts;
 class ITimerService;
 }  // namespace platform
 
@@ -68,7 +68,7 @@ class CDownloaderEngine {
     void SendByte(uint8_t by);
     void SendBe32(uint32_t v);  // returns nothing; m_byExpected is the caller's
     void Log(const std::string& text);
-    void Message(const std::string& text);
+    void Message(const std::string& text, platform::MsgIcon icon = platform::MsgIcon::None);
     // Collects a fixed-length reply across wake-ups; true when n bytes are in.
     bool CollectReply(uint8_t by, int32_t n);
     void ResetReply() { m_nReplyCount = 0; }

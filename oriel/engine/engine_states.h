@@ -68,6 +68,9 @@ enum Operation : int32_t {
 
 constexpr int32_t kOperationCount = OP_BIN_THEN_MFX + 1;
 
+// "WAIT_SECTOR_SUM" for 50; "state" for numbers that name none.
+const char* StateName(int32_t nState);
+
 // Boot-loader command bytes shared by several operations.
 constexpr uint8_t CMD_SYNC = 0xD9;
 constexpr uint8_t CMD_POWER_ON = 0xFD;

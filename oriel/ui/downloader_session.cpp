@@ -1,6 +1,7 @@
 #include "oriel/ui/downloader_session.h"
 
 #include "oriel/engine/console_view.h"
+#include "oriel/engine/nor_sectors.h"
 #include "oriel/link/serial_port.h"
 #include "platform/prompts.h"
 #include "platform/timer_service.h"
@@ -14,9 +15,15 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
       m_console(console),
       m_pTimers(pTimers),
       m_engine(port, console, prompts),
-      m_handshake(m_engine) {
+      m_handshake(m_engine),
+      m_download(m_engine),
+      m_erase(m_engine),
+      m_dump(m_engine) {
+    BuildNorSectorMap();
     m_engine.SetTimers(pTimers);
     m_handshake.SetStopAction([this] { Stop(); });
+    m_handshake.SetAllDownloadAction([this] { m_download.DownloadAll(); });
+    m_download.SetStopAction([this] { Stop(); });
 }
 
 bool CDownloaderSession::IsConnected() const {
@@ -39,6 +46,7 @@ bool CDownloaderSession::Start(const HandshakeSettings& settings) {
         m_port.Close();
         return false;
     }
+    m_download.OnStart();
     if (m_fnStartHook) {
         m_fnStartHook();
     }
@@ -51,6 +59,9 @@ bool CDownloaderSession::Start(const HandshakeSettings& settings) {
 }
 
 void CDownloaderSession::Stop() {
+    // An abandoned All Download must not chain on from a later single download.
+    m_download.OnStop();
+    m_dump.OnStop();
     if (m_fnStopHook) {
         m_fnStopHook();
     }

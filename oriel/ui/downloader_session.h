@@ -8,6 +8,9 @@
 
 #include "oriel/boot/boot_handshake.h"
 #include "oriel/engine/downloader_engine.h"
+#include "oriel/engine/nor_download.h"
+#include "oriel/engine/nor_dump.h"
+#include "oriel/engine/nor_erase.h"
 
 namespace oriel {
 
@@ -36,6 +39,9 @@ class CDownloaderSession {
 
     CDownloaderEngine& Engine() { return m_engine; }
     CBootHandshake& Handshake() { return m_handshake; }
+    CNorDownload& Download() { return m_download; }
+    CNorErase& Erase() { return m_erase; }
+    CNorDump& Dump() { return m_dump; }
     CSerialPort& Port() { return m_port; }
 
   private:
@@ -44,6 +50,9 @@ class CDownloaderSession {
     platform::ITimerService* m_pTimers;
     CDownloaderEngine m_engine;
     CBootHandshake m_handshake;
+    CNorDownload m_download;
+    CNorErase m_erase;
+    CNorDump m_dump;
     Action m_fnStartHook;
     Action m_fnStopHook;
 };

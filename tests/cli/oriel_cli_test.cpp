@@ -15,18 +15,19 @@
 
 namespace {
 
+using orielcli::CliCommand;
 using orielcli::CliOptions;
-using orielcli::Command;
 using orielcli::ParseCliOptions;
 
 TEST(OrielCliOptions, ParsesAJob) {
     CliOptions o;
     std::string error;
     ASSERT_TRUE(ParseCliOptions({"--port", "/dev/x", "--com", "7", "--speed", "460800", "--mode",
-                                 "tat", "--full", "--timeout", "30", "--quiet", "identify"},
+                                 "tat", "--full-loader", "--timeout", "30", "--quiet", "info"},
                                 o, error))
         << error;
-    EXPECT_EQ(o.command, Command::Identify);
+    ASSERT_EQ(o.commands.size(), 1u);
+    EXPECT_EQ(o.commands[0].kind, CliCommand::Kind::Info);
     EXPECT_EQ(o.strPortPath, "/dev/x");
     EXPECT_EQ(o.handshake.nComIndex, 6);
     EXPECT_EQ(o.handshake.nSpeedIndex, 2);
@@ -39,7 +40,9 @@ TEST(OrielCliOptions, ParsesAJob) {
 TEST(OrielCliOptions, DefaultsAreTheDialogsOwn) {
     CliOptions o;
     std::string error;
-    ASSERT_TRUE(ParseCliOptions({"identify"}, o, error));
+    ASSERT_TRUE(ParseCliOptions({"info"}, o, error));
+    EXPECT_EQ(o.nTimeoutSeconds, 30);
+    EXPECT_FALSE(o.bPowerOn);
     EXPECT_EQ(o.handshake.nComIndex, 0);
     EXPECT_EQ(o.handshake.nSpeedIndex, 0);
     EXPECT_EQ(o.handshake.nMode, 0);
@@ -50,16 +53,15 @@ TEST(OrielCliOptions, DefaultsAreTheDialogsOwn) {
 TEST(OrielCliOptions, RefusesBadInputWithAReason) {
     const std::vector<std::vector<std::string>> bad = {
         {},
-        {"--speed", "9600", "identify"},
+        {"--speed", "9600", "info"},
         {"--speed"},
-        {"--com", "0", "identify"},
-        {"--com", "21", "identify"},
-        {"--com", "3x", "identify"},
-        {"--mode", "fast", "identify"},
-        {"--timeout", "0", "identify"},
-        {"identify", "identify"},
+        {"--com", "0", "info"},
+        {"--com", "21", "info"},
+        {"--com", "3x", "info"},
+        {"--mode", "fast", "info"},
+        {"--timeout", "0", "info"},
         {"flash"},
-        {"--what", "identify"},
+        {"--what", "info"},
     };
     for (const auto& args : bad) {
         CliOptions o;
@@ -180,8 +182,7 @@ class SimProcess {
 TEST(OrielCliProgram, IdentifiesTheSimulatedHandset) {
     SimProcess sim({"--no-pace"});
     ASSERT_TRUE(sim.Ready());
-    const Ran ran =
-        RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--speed", "921600", "identify"});
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--speed", "921600", "info"});
     EXPECT_EQ(ran.nStatus, 0) << ran.out << ran.err;
     EXPECT_NE(ran.out.find("Checking FLASH ID... Detected (Spansion-S71WS128NC0)\n"),
               std::string::npos);
@@ -192,7 +193,7 @@ TEST(OrielCliProgram, IdentifiesTheSimulatedHandset) {
 TEST(OrielCliProgram, AnUnknownFlashFailsWithItsMessage) {
     SimProcess sim({"--no-pace", "--unknown-flash"});
     ASSERT_TRUE(sim.Ready());
-    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "identify"});
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "info"});
     EXPECT_EQ(ran.nStatus, orielcli::kExitFailed);
     EXPECT_NE(ran.err.find("message: Unknown Flash!\n"), std::string::npos) << ran.err;
 }
@@ -201,14 +202,17 @@ TEST(OrielCliProgram, ASilentHandsetTimesOut) {
     SimProcess sim({"--no-pace", "--stop-after", "timeout-ack"});
     ASSERT_TRUE(sim.Ready());
     const Ran ran = RunProgram(
-        {ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--timeout", "1", "identify"});
+        {ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--timeout", "1", "info"});
     EXPECT_EQ(ran.nStatus, orielcli::kExitTimeout);
-    EXPECT_NE(ran.err.find("timed out after 1 s in state 11"), std::string::npos) << ran.err;
+    EXPECT_NE(ran.err.find("handshake timed out: the handset sent nothing for 1 s in state "
+                           "WAIT_LOADADDR_ACK (11)"),
+              std::string::npos)
+        << ran.err;
     EXPECT_NE(ran.out.find("** Close COM port"), std::string::npos);
 }
 
 TEST(OrielCliProgram, AMissingPortIsReported) {
-    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", "/nonexistent/tty", "identify"});
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", "/nonexistent/tty", "info"});
     EXPECT_EQ(ran.nStatus, orielcli::kExitFailed);
     EXPECT_NE(ran.err.find("message: Port Initialization Failed!"), std::string::npos);
 }

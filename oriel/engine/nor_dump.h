@@ -1,0 +1,48 @@
+#pragma once
+// Reading the selected NOR sectors back into a file: one 8 KB request at a
+// time, each answered by 8192 data bytes and their sum, taken whole from the
+// receive ring in block mode.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "oriel/engine/downloader_engine.h"
+
+namespace oriel {
+
+// Suffix a failed dump's file is renamed with, so that it cannot pass for a
+// complete one.
+constexpr char kIncompleteSuffix[] = ".incomplete";
+
+class CNorDump {
+  public:
+    explicit CNorDump(CDownloaderEngine& engine);
+
+    // "Dump...": asks for the sectors and the file, then starts.
+    bool StartNorDump();
+    // The same with the selection in g_abSectorSelected and a path given.
+    bool StartSelected(const std::string& strPath);
+    // Stop during a dump: the partial file is set aside as for a failure.
+    void OnStop();
+
+    void RequestDumpBlock(uint32_t offset);
+
+    std::string m_strDumpPath;
+    std::string m_strKeptPath;  // where a failed dump's blocks were left
+    int32_t m_nDumpTotalKB = 0;
+    int32_t m_nDumpDoneKB = 0;
+    int32_t m_nBlockInSector = 0;
+    int32_t m_nCurSector = 0;
+
+  private:
+    bool Begin();
+    void OnSync();
+    void OnBlock();
+    void SetAsideIncomplete(const char* why);
+
+    CDownloaderEngine& m_engine;
+    std::array<uint8_t, 8192> m_abBlock{};
+};
+
+}  // namespace oriel
