@@ -131,6 +131,11 @@ void CCliConsole::EndProgress(bool bCompleted) {
         return;
     }
     m_bProgressActive = false;
+    // A completed operation did all of it (a download's bar stops at its last
+    // whole sector).
+    if (bCompleted) {
+        m_nProgressPos = m_nProgressMax;
+    }
     const double seconds = std::chrono::duration<double>(Clock::now() - m_tBegin).count();
     std::string summary;
     if (m_nUnit > 0) {

@@ -86,10 +86,9 @@ int CCliRunner::Ended(Wait wait, const std::string& what, int32_t nState) {
     return kExitTimeout;
 }
 
-int CCliRunner::Failed(CCliConsole& console, const std::string& what) {
+int CCliRunner::Failed(CCliConsole& console, const std::string& what, int32_t nState) {
     std::fprintf(m_err, "oriel_cli: %s failed in state %s (%d): %s\n", what.c_str(),
-                 oriel::StateName(m_nBusyState), static_cast<int>(m_nBusyState),
-                 console.LastLogLine().c_str());
+                 oriel::StateName(nState), static_cast<int>(nState), console.LastLogLine().c_str());
     console.Note("FAILED: " + what);
     return kExitFailed;
 }
@@ -133,9 +132,6 @@ int CCliRunner::Run() {
         if (m.nMsg == oriel::WM_COMM_RXCHAR) {
             m_tLastHeard = std::chrono::steady_clock::now();
         }
-        if (engine.m_nState != oriel::IDLE && engine.m_nState != oriel::STATE_NONE) {
-            m_nBusyState = engine.m_nState;
-        }
         session.OnMessage(m);
     });
 
@@ -152,7 +148,7 @@ int CCliRunner::Run() {
     if (wait != Wait::Done) {
         nExit = Ended(wait, "handshake", engine.m_nState);
     } else if (engine.m_bIdentified != 1) {
-        nExit = Failed(console, "handshake");
+        nExit = Failed(console, "handshake", engine.m_nLastWaitState);
     }
     for (size_t i = 0; nExit == kExitOk && i < m_options.commands.size(); ++i) {
         nExit =
@@ -223,8 +219,7 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
     }
     if (!bStarted) {
         console.EndProgress(false);
-        m_nBusyState = engine.m_nState;
-        return Failed(console, command.Name());
+        return Failed(console, command.Name(), engine.m_nState);
     }
     const Wait wait =
         WaitFor([&] { return engine.m_nState == oriel::IDLE || !session.IsConnected(); });
@@ -237,7 +232,7 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
     const bool bCompleted = shown.size() > nShownBefore && shown.back().text == done;
     console.EndProgress(bCompleted);
     if (!bCompleted) {
-        return Failed(console, command.Name());
+        return Failed(console, command.Name(), engine.m_nLastWaitState);
     }
     return kExitOk;
 }

@@ -44,7 +44,7 @@ class CCliRunner {
     Wait WaitFor(const std::function<bool()>& pred);
     int RunCommand(oriel::CDownloaderSession& session, CCliConsole& console,
                    const CliCommand& command, bool bLast);
-    int Failed(CCliConsole& console, const std::string& what);
+    int Failed(CCliConsole& console, const std::string& what, int32_t nState);
     int Ended(Wait wait, const std::string& what, int32_t nState);
 
     const CliOptions& m_options;
@@ -53,7 +53,6 @@ class CCliRunner {
     platform::CStdEventLoop m_loop;
     std::atomic<bool> m_bInterrupted{false};
     std::chrono::steady_clock::time_point m_tLastHeard{};
-    int32_t m_nBusyState = 0;  // the last state a reply was awaited in
     platform::CScriptedPrompts* m_pPrompts = nullptr;
 };
 

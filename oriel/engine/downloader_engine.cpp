@@ -63,6 +63,7 @@ void CDownloaderEngine::OnTimer(uint32_t nId) {
 void CDownloaderEngine::OnCommRxChar(uintptr_t /*wParam*/, intptr_t /*lParam*/) {
     if (m_nState == WAIT_DUMP_BLOCK) {
         // One whole block per wake-up; the receive thread woke us because it is complete.
+        m_nLastWaitState = WAIT_DUMP_BLOCK;
         if (m_port.Count() > 0 && m_fnBlockHandler) {
             m_fnBlockHandler();
         }
@@ -74,6 +75,9 @@ void CDownloaderEngine::OnCommRxChar(uintptr_t /*wParam*/, intptr_t /*lParam*/) 
     int32_t nBatch = m_port.Count();
     uint8_t by = 0;
     while (nBatch-- > 0 && m_port.Pop(by)) {
+        if (m_nState != IDLE && m_nState != STATE_NONE) {
+            m_nLastWaitState = m_nState;
+        }
         if (m_bIdentified == 0) {
             if (m_pHandshake != nullptr) {
                 m_pHandshake->HandshakeByte(by);

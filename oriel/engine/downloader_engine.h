@@ -92,6 +92,9 @@ class CDownloaderEngine {
     std::time_t m_tEnd = 0;
     int64_t m_tsElapsed = 0;
     int32_t m_nProgress = 0;
+    // The state the last reply byte was taken in (never IDLE): which step a
+    // failure happened at, for reports.
+    int32_t m_nLastWaitState = STATE_NONE;
 
     static constexpr size_t kReplyMax = 44;
 

@@ -16,15 +16,6 @@ namespace {
 constexpr uint8_t kCmdDump = 0xD8;
 constexpr int32_t kBlockBytes = 8192;
 
-int32_t NextSelected(int32_t from) {
-    for (int32_t i = from; i < g_nNorSectors; ++i) {
-        if (g_abSectorSelected[static_cast<size_t>(i)] != 0) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 CNorDump::CNorDump(CDownloaderEngine& engine) : m_engine(engine) {
@@ -36,12 +27,7 @@ bool CNorDump::StartNorDump() {
     if (!ChooseSectors(m_engine.Prompts())) {
         return false;
     }
-    m_nDumpTotalKB = 0;
-    for (int32_t i = 0; i < g_nNorSectors; ++i) {
-        if (g_abSectorSelected[static_cast<size_t>(i)] != 0) {
-            m_nDumpTotalKB += static_cast<int32_t>(SectorBytes(i) / 1024);
-        }
-    }
+    m_nDumpTotalKB = SelectedKBytes();
     if (m_nDumpTotalKB == 0) {
         m_engine.Message("No sector selected!");
         return false;
@@ -60,12 +46,7 @@ bool CNorDump::StartNorDump() {
 }
 
 bool CNorDump::StartSelected(const std::string& strPath) {
-    m_nDumpTotalKB = 0;
-    for (int32_t i = 0; i < g_nNorSectors; ++i) {
-        if (g_abSectorSelected[static_cast<size_t>(i)] != 0) {
-            m_nDumpTotalKB += static_cast<int32_t>(SectorBytes(i) / 1024);
-        }
-    }
+    m_nDumpTotalKB = SelectedKBytes();
     if (m_nDumpTotalKB == 0) {
         m_engine.Message("No sector selected!");
         return false;
@@ -80,7 +61,7 @@ bool CNorDump::StartSelected(const std::string& strPath) {
 
 bool CNorDump::Begin() {
     CDownloaderEngine& e = m_engine;
-    m_nCurSector = NextSelected(0);
+    m_nCurSector = NextSelectedSector(0);
     m_strKeptPath.clear();
     if (!e.m_fileDump.Open(m_strDumpPath, CFileObject::Mode::CreateWrite)) {
         e.Message("Internal Error! (file creation)");
@@ -175,7 +156,7 @@ void CNorDump::OnBlock() {
     }
     e.Log("OK!\r\n");
     m_nBlockInSector = 0;
-    const int32_t next = NextSelected(m_nCurSector + 1);
+    const int32_t next = NextSelectedSector(m_nCurSector + 1);
     if (next >= 0) {
         m_nCurSector = next;
         e.Log(platform::Format("Dumping sector (0x%08X)... ", SectorOffset(next) + kNorBusBase));

@@ -12,15 +12,6 @@ namespace {
 
 constexpr uint8_t kCmdErase = 0xD5;
 
-int32_t NextSelected(int32_t from) {
-    for (int32_t i = from; i < g_nNorSectors; ++i) {
-        if (g_abSectorSelected[static_cast<size_t>(i)] != 0) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 bool ChooseSectors(platform::IPrompts& prompts) {
@@ -55,7 +46,7 @@ bool CNorErase::StartSelected() {
     for (int32_t i = 0; i < g_nNorSectors; ++i) {
         nCount += g_abSectorSelected[static_cast<size_t>(i)] != 0 ? 1 : 0;
     }
-    m_nCurSector = NextSelected(0);
+    m_nCurSector = NextSelectedSector(0);
     if (nCount == 0) {
         e.Message("No sector selected!");
         return false;
@@ -94,7 +85,7 @@ void CNorErase::OnEraseSum(uint8_t by) {
     ++m_nEraseCount;
     e.Console().SetProgressPos(m_nEraseCount);
     e.Log("OK!\r\n");
-    const int32_t next = NextSelected(m_nCurSector + 1);
+    const int32_t next = NextSelectedSector(m_nCurSector + 1);
     if (next >= 0) {
         m_nCurSector = next;
         SendErase();

@@ -29,6 +29,25 @@ void BuildNorSectorMap() {
     }
 }
 
+int32_t NextSelectedSector(int32_t from) {
+    for (int32_t i = from < 0 ? 0 : from; i < g_nNorSectors; ++i) {
+        if (g_abSectorSelected[static_cast<size_t>(i)] != 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+int32_t SelectedKBytes() {
+    int32_t n = 0;
+    for (int32_t i = 0; i < g_nNorSectors; ++i) {
+        if (g_abSectorSelected[static_cast<size_t>(i)] != 0) {
+            n += static_cast<int32_t>(SectorBytes(i) / 1024);
+        }
+    }
+    return n;
+}
+
 int32_t FindSectorByOffset(uint32_t offset) {
     for (int32_t i = 0; i < g_nNorSectors; ++i) {
         if (SectorOffset(i) == offset) {

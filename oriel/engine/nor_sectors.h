@@ -38,6 +38,10 @@ inline uint32_t SectorBytes(int32_t i) {
     return 2u * static_cast<uint32_t>(g_NorSectors[static_cast<size_t>(i)].nSizeWords);
 }
 
+// The first selected sector at or above the index, or -1; and the selection's size.
+int32_t NextSelectedSector(int32_t from);
+int32_t SelectedKBytes();
+
 // Index of the sector starting exactly at the byte offset, or -1.
 int32_t FindSectorByOffset(uint32_t offset);
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,13 @@ int main(int argc, char** argv) {
         std::fputs(orielsim::SimUsage(), stdout);
         return 0;
     }
+    // Notices (power changes, refusals, failed checks) always go to stderr;
+    // --verbose adds the step-by-step trace.
+    cl.options.fnNotice = [](const std::string& text) {
+        std::fprintf(stderr, "sim: %s\n", text.c_str());
+    };
     if (cl.bVerbose) {
-        cl.options.fnNotice = [](const std::string& text) {
-            std::fprintf(stderr, "sim: %s\n", text.c_str());
-        };
+        setenv("ORIEL_TRACE", "1", 1);
     }
 
     // Block the stop signals before the handset's thread starts, so only

@@ -12,7 +12,7 @@ const char* SimUsage() {
            "  --wrong STEP[:N]       answer a wrong byte at that step (N: item or occurrence)\n"
            "  --stop-after STEP[:N]  go silent after answering that step\n"
            "  --refuse-rate          answer the first 0xD9 after the rate change wrongly\n"
-           "  --verbose              print the handset's notices on stderr\n"
+           "  --verbose              trace every step on stderr (notices always go there)\n"
            "Steps: grant challenge id-ack timeout-ack loadaddr-ack preloader-word\n"
            "  startaddr-ack preloader-ready rate-sync length-sum dma-ready block-sum\n"
            "  bootloader-ready cs0-sum flash-id sync crc-sum offset-sum nor-length-sum\n"

@@ -71,6 +71,59 @@ TEST(OrielCliOptions, RefusesBadInputWithAReason) {
     }
 }
 
+TEST(OrielCliOptions, ParsesTheOperationsInOrder) {
+    char path[] = "/tmp/oriel_cli_img_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(
+        {"download", "main", path, "--address", "0x10040000", "erase", "2,5,133", "dump", "4-6",
+         "/tmp/out.hex", "download-all", path, path, path, "--power-on", "info"},
+        o, error))
+        << error;
+    ASSERT_EQ(o.commands.size(), 5u);
+    EXPECT_EQ(o.commands[0].Name(), "download main");
+    EXPECT_EQ(o.commands[0].strAddress, "0x10040000");
+    EXPECT_EQ(o.commands[1].sectors, (std::vector<int>{2, 5, 133}));
+    EXPECT_EQ(o.commands[2].sectors, (std::vector<int>{4, 5, 6}));
+    EXPECT_EQ(o.commands[2].strOutPath, "/tmp/out.hex");
+    EXPECT_EQ(o.commands[3].files.size(), 3u);
+    EXPECT_TRUE(o.bPowerOn);
+    unlink(path);
+}
+
+TEST(OrielCliOptions, RefusesJobsThatCannotRunWithTheConsolesTexts) {
+    char path[] = "/tmp/oriel_cli_img_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    struct Case {
+        std::vector<std::string> args;
+        const char* pszError;
+    };
+    const std::vector<Case> cases = {
+        {{"download", "main", "/nonexistent/file.bin"}, "Fail to open bin file!"},
+        {{"download", "main", path, "--address", "10030000"},
+         "Not Sector Begin Address(0x00030000) Error!"},
+        {{"download", "main", path, "--address", "18000000"}, "Not defined Address Error"},
+        {{"download", "kernel", path}, "not boot, main or bp"},
+        {{"erase", "134"}, "not a sector"},
+        {{"erase", "4-6,5"}, "named twice"},
+        {{"dump", "4"}, "missing operand"},
+        {{"--address", "10020000", "info"}, "--address belongs after"},
+        {{"download-all", path, path}, "missing operand"},
+    };
+    for (const Case& c : cases) {
+        CliOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseCliOptions(c.args, o, error)) << c.pszError;
+        EXPECT_NE(error.find(c.pszError), std::string::npos) << error;
+    }
+    unlink(path);
+}
+
 TEST(OrielCliOutput, LogLineEndsBecomePlain) {
     EXPECT_EQ(orielcli::PlainLineEnds("a\r\nb\r\n\r\nc"), "a\nb\n\nc");
     EXPECT_EQ(orielcli::PlainLineEnds("100%s\r"), "100%s\r");
@@ -209,6 +262,117 @@ TEST(OrielCliProgram, ASilentHandsetTimesOut) {
               std::string::npos)
         << ran.err;
     EXPECT_NE(ran.out.find("** Close COM port"), std::string::npos);
+}
+
+std::string TempDir() {
+    char dir[] = "/tmp/oriel_cli_run_XXXXXX";
+    return mkdtemp(dir) != nullptr ? dir : "";
+}
+
+std::string Slurp(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    std::string s;
+    if (f != nullptr) {
+        char buf[65536];
+        size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            s.append(buf, n);
+        }
+        std::fclose(f);
+    }
+    return s;
+}
+
+void Spill(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+TEST(OrielCliProgram, DownloadsErasesAndDumpsOnOneConnection) {
+    const std::string dir = TempDir();
+    std::string image(300000, '\0');
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<char>((i * 7919) >> 5);
+    }
+    Spill(dir + "/main.bin", image);
+    {
+        SimProcess sim({"--no-pace", "--nor", dir + "/nor.bin"});
+        ASSERT_TRUE(sim.Ready());
+        const Ran ran =
+            RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--speed", "921600",
+                        "--log", dir + "/run.log", "download", "main", dir + "/main.bin", "erase",
+                        "6", "dump", "4-6", dir + "/dump.hex"});
+        EXPECT_EQ(ran.nStatus, 0) << ran.err;
+        EXPECT_NE(ran.err.find("download main: done, 300000 bytes"), std::string::npos) << ran.err;
+        EXPECT_NE(ran.err.find("erase: done, 1 of 1"), std::string::npos) << ran.err;
+        EXPECT_NE(ran.err.find("dump: done, 393216 bytes"), std::string::npos) << ran.err;
+    }
+    // Sectors 4 and 5 hold the image; sector 6 was erased after it.
+    const std::string dump = Slurp(dir + "/dump.hex");
+    ASSERT_EQ(dump.size(), 393216u);
+    EXPECT_EQ(dump.substr(0, 262144), image.substr(0, 262144));
+    EXPECT_EQ(dump.substr(262144), std::string(131072, '\xFF'));
+    const std::string nor = Slurp(dir + "/nor.bin");
+    ASSERT_EQ(nor.size(), 16u * 1024 * 1024);
+    EXPECT_EQ(nor.substr(0x20000, 262144), image.substr(0, 262144));
+    // The log file: every line stamped, the run's messages in it.
+    const std::string log = Slurp(dir + "/run.log");
+    EXPECT_NE(log.find(" message: Download completed!\n"), std::string::npos);
+    EXPECT_NE(log.find(" ** Erasing NOR-Flash **\n"), std::string::npos);
+    size_t lines = 0;
+    for (size_t p = 0; p < log.size(); p = log.find('\n', p) + 1) {
+        EXPECT_EQ(log[p + 4], '-') << log.substr(p, 40);
+        EXPECT_EQ(log[p + 13], ':') << log.substr(p, 40);
+        ++lines;
+    }
+    EXPECT_GT(lines, 20u);
+    for (const char* name : {"/main.bin", "/nor.bin", "/dump.hex", "/run.log"}) {
+        unlink((dir + name).c_str());
+    }
+    rmdir(dir.c_str());
+}
+
+TEST(OrielCliProgram, AFailedStepEndsTheRunAndIsNamed) {
+    const std::string dir = TempDir();
+    Spill(dir + "/main.bin", std::string(200000, 'x'));
+    SimProcess sim({"--no-pace", "--wrong", "sector-sum:5"});
+    ASSERT_TRUE(sim.Ready());
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "download",
+                                "main", dir + "/main.bin", "erase", "7"});
+    EXPECT_EQ(ran.nStatus, orielcli::kExitFailed);
+    EXPECT_NE(ran.err.find("oriel_cli: download main failed in state WAIT_SECTOR_SUM (50): "
+                           "Address 0x10040000... Last size(1344)Fail to download sector("),
+              std::string::npos)
+        << ran.err;
+    EXPECT_EQ(ran.out.find("Erasing NOR-Flash"), std::string::npos);  // the run stopped there
+    unlink((dir + "/main.bin").c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(OrielCliProgram, SilenceMidSectorTimesOutWithTheState) {
+    const std::string dir = TempDir();
+    Spill(dir + "/main.bin", std::string(200000, 'x'));
+    SimProcess sim({"--no-pace", "--stop-after", "chunk-ack:3"});
+    ASSERT_TRUE(sim.Ready());
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--timeout",
+                                "1", "--quiet", "download", "main", dir + "/main.bin"});
+    EXPECT_EQ(ran.nStatus, orielcli::kExitTimeout);
+    EXPECT_NE(ran.err.find("download main timed out: the handset sent nothing for 1 s in state "
+                           "WAIT_CHUNK_ACK (49)"),
+              std::string::npos)
+        << ran.err;
+    EXPECT_TRUE(ran.out.empty()) << ran.out;
+    unlink((dir + "/main.bin").c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(OrielCliProgram, BadArgumentsAreRefusedBeforeThePortIsOpened) {
+    // The port does not exist: the argument error must come first.
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", "/nonexistent/tty", "erase", "2,2"});
+    EXPECT_EQ(ran.nStatus, orielcli::kExitUsage);
+    EXPECT_NE(ran.err.find("sector 2 is named twice"), std::string::npos) << ran.err;
+    EXPECT_EQ(ran.err.find("Port Initialization Failed!"), std::string::npos);
 }
 
 TEST(OrielCliProgram, AMissingPortIsReported) {

@@ -254,6 +254,45 @@ TEST_F(HandsetTest, ClosingThePortPowersTheHandsetOff) {
     EXPECT_EQ(handset->PowerOnCount(), 2);
 }
 
+TEST(SimNorFile, IsCreatedErasedKeptAcrossRunsAndRefusedWhenTheWrongSize) {
+    char dir[] = "/tmp/oriel_sim_nor_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/nor.bin";
+    {
+        orielsim::HandsetOptions o;
+        o.strNorFile = path;
+        orielsim::COrielHandset h(o);
+        std::string error;
+        ASSERT_TRUE(h.Start(error)) << error;
+        EXPECT_EQ(h.ReadNor(0x123456, 4), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+        ASSERT_TRUE(h.WriteNor(0xFFFFFE, {0x12, 0x34}));
+        EXPECT_EQ(h.ReadNor(0xFFFFFE, 100).size(), 2u);  // clamped to the flash
+        h.Stop();
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 16 * 1024 * 1024);
+    {
+        orielsim::HandsetOptions o;
+        o.strNorFile = path;
+        orielsim::COrielHandset h(o);
+        std::string error;
+        ASSERT_TRUE(h.Start(error)) << error;
+        EXPECT_EQ(h.ReadNor(0xFFFFFE, 2), (Bytes{0x12, 0x34}));
+    }
+    ASSERT_EQ(truncate(path.c_str(), 1000), 0);
+    {
+        orielsim::HandsetOptions o;
+        o.strNorFile = path;
+        orielsim::COrielHandset h(o);
+        std::string error;
+        EXPECT_FALSE(h.Start(error));
+        EXPECT_FALSE(error.empty());
+    }
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
 TEST(SimCommandLine, TurnsOptionsIntoHandsetSettings) {
     orielsim::SimCommandLine cl;
     std::string error;

@@ -17,6 +17,7 @@
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
 #include "sim/oriel/oriel_handset.h"
+#include "tests/support/sim_session.h"
 
 namespace {
 
@@ -73,32 +74,12 @@ std::string ExpectedLog(const HandshakeSettings& s) {
     return log;
 }
 
-class HandshakeE2E : public ::testing::Test {
+class HandshakeE2E : public ::testing::Test, protected testsupport::CSimSession {
   protected:
     void Boot(orielsim::HandsetOptions options) {
         options.bPace = options.bPace && bPace;
-        handset = std::make_unique<orielsim::COrielHandset>(std::move(options));
         std::string error;
-        ASSERT_TRUE(handset->Start(error)) << error;
-        settings.SetString("Ports", "COM1", handset->SlavePath());
-        port.SetSettings(&settings);
-        port.SetPrompts(&prompts);
-        port.SetMessageSink(&loop);
-        loop.SetMessageHandler([this](const platform::WindowMessage& m) { session.OnMessage(m); });
-    }
-
-    // Runs START and the loop until the handshake ends one way or another.
-    bool Connect(const HandshakeSettings& s, std::chrono::milliseconds timeout = 30s) {
-        if (!session.Start(s)) {
-            return false;
-        }
-        return loop.RunUntil(
-            [this] {
-                const auto& e = session.Engine();
-                return e.m_bIdentified == 1 || e.m_nState == oriel::IDLE ||
-                       e.m_nState == oriel::STATE_NONE;
-            },
-            timeout);
+        ASSERT_TRUE(CSimSession::Boot(std::move(options), error)) << error;
     }
 
     orielsim::HandsetOptions Faulty(Fault::Kind kind, Step step, int nIndex = 0) {
@@ -108,13 +89,6 @@ class HandshakeE2E : public ::testing::Test {
     }
 
     bool bPace = false;
-    std::unique_ptr<orielsim::COrielHandset> handset;
-    platform::CMemorySettingsStore settings;
-    platform::CScriptedPrompts prompts;
-    platform::CStdEventLoop loop;
-    oriel::CRecordingConsole console;
-    oriel::CSerialPort port;
-    oriel::CDownloaderSession session{port, console, prompts, &loop};
 };
 
 struct Combo {
