@@ -3,6 +3,7 @@
 #include "oriel/engine/file_object.h"
 #include "oriel/engine/nor_download.h"
 #include "oriel/engine/nor_sectors.h"
+#include "oriel/mfx/mfx_package.h"
 #include "platform/format.h"
 #include "platform/settings_store.h"
 
@@ -18,6 +19,16 @@ const char* CliUsage() {
            "                                        the three images in a row\n"
            "  erase SECTORS                         e.g. 4  or 2,5,133  or 4-20\n"
            "  dump SECTORS OUTFILE                  raw bytes of the sectors, ascending\n"
+           "  mfx-download PACKAGE.mfx              write an MFX package (its .cfg beside it)\n"
+           "  bin-mfx-download boot|main|bp FILE PACKAGE.mfx\n"
+           "                                        an image, then the package\n"
+           "  nand-format --yes                     format the NAND file system\n"
+           "  nand-status                           the file system's statistics\n"
+           "  ls [PATH]                             list a handset directory (default /)\n"
+           "  get PATH OUTFILE                      copy a handset file to the PC\n"
+           "  rm PATH                               delete a handset file\n"
+           "  stat PATH                             a handset file's status record\n"
+           "  nand-dump OUTFILE                     the whole NAND (131203072 bytes)\n"
            "Options:\n"
            "  --port PATH           the handset's serial device (default: COMn's configured path)\n"
            "  --com N               port number 1..20 (default 1)\n"
@@ -28,6 +39,7 @@ const char* CliUsage() {
            "  --power-on            power the handset on after the last download\n"
            "  --timeout SECONDS     give up when the handset is silent this long (default 30)\n"
            "  --log FILE            append the run's log with a timestamp per line\n"
+           "  --code-page NAME      charset of PC-side names (default: the locale's)\n"
            "  --quiet               errors only\n"
            "Exit status: 0 every command completed, 1 a command or the handshake failed,\n"
            "2 usage or a job that cannot run, 3 timed out, 4 interrupted.\n";
@@ -46,6 +58,24 @@ std::string CliCommand::Name() const {
             return "erase";
         case Kind::Dump:
             return "dump";
+        case Kind::MfxDownload:
+            return "mfx-download";
+        case Kind::BinMfxDownload:
+            return std::string("bin-mfx-download ") + kTargets[nTarget];
+        case Kind::NandFormat:
+            return "nand-format";
+        case Kind::NandStatus:
+            return "nand-status";
+        case Kind::Ls:
+            return "ls";
+        case Kind::Get:
+            return "get";
+        case Kind::Rm:
+            return "rm";
+        case Kind::Stat:
+            return "stat";
+        case Kind::NandDump:
+            return "nand-dump";
     }
     return "?";
 }
@@ -77,6 +107,35 @@ bool AddressUsable(const std::string& text, std::string& error) {
     error = platform::Format("--address %s: Not Sector Begin Address(0x%08X) Error!", text.c_str(),
                              offset);
     return false;
+}
+
+// A package needs its data file and the description beside it.
+bool PackageUsable(const std::string& path, std::string& error) {
+    oriel::CFileObject f;
+    if (!f.Open(path, oriel::CFileObject::Mode::Read)) {
+        error = "Fail to open " + path;
+        return false;
+    }
+    const std::string cfg = oriel::CfgPathFor(path);
+    if (!f.Open(cfg, oriel::CFileObject::Mode::Read)) {
+        error = "Fail to open " + cfg;
+        return false;
+    }
+    return true;
+}
+
+// A handset path: absolute; a file path must name a file.
+bool HandsetPath(const std::string& cmd, const std::string& path, bool bFile, std::string& error) {
+    if (path.empty() || path[0] != '/' || (bFile && (path.ends_with("/") || path.size() < 2))) {
+        error = cmd + ": '" + path + "' is not an absolute handset " +
+                (bFile ? "file" : "directory") + " path";
+        return false;
+    }
+    return true;
+}
+
+int TargetOf(const std::string& which) {
+    return which == "boot" ? 1 : which == "main" ? 2 : which == "bp" ? 3 : 0;
 }
 
 }  // namespace
@@ -172,6 +231,16 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             if (!number(a, 1, 86400, o.nTimeoutSeconds)) {
                 return false;
             }
+        } else if (a == "--code-page") {
+            if (!value(a, o.strCodePage)) {
+                return false;
+            }
+        } else if (a == "--yes") {
+            if (o.commands.empty() || o.commands.back().kind != CliCommand::Kind::NandFormat) {
+                error = "--yes belongs after 'nand-format'";
+                return false;
+            }
+            o.commands.back().bConfirmed = true;
         } else if (a == "--quiet") {
             o.bQuiet = true;
         } else if (a == "--address") {
@@ -197,7 +266,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             if (!operand(a, which) || !operand(a, file)) {
                 return false;
             }
-            c.nTarget = which == "boot" ? 1 : which == "main" ? 2 : which == "bp" ? 3 : 0;
+            c.nTarget = TargetOf(which);
             if (c.nTarget == 0) {
                 error = "download: '" + which + "' is not boot, main or bp";
                 return false;
@@ -234,8 +303,73 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
                 return false;
             }
             o.commands.push_back(c);
+        } else if (a == "mfx-download") {
+            CliCommand c;
+            c.kind = CliCommand::Kind::MfxDownload;
+            if (!operand(a, c.strPackage) || !PackageUsable(c.strPackage, error)) {
+                return false;
+            }
+            o.commands.push_back(c);
+        } else if (a == "bin-mfx-download") {
+            CliCommand c;
+            c.kind = CliCommand::Kind::BinMfxDownload;
+            std::string which;
+            std::string file;
+            if (!operand(a, which) || !operand(a, file) || !operand(a, c.strPackage)) {
+                return false;
+            }
+            c.nTarget = TargetOf(which);
+            if (c.nTarget == 0) {
+                error = "bin-mfx-download: '" + which + "' is not boot, main or bp";
+                return false;
+            }
+            if (!Readable(file, error) || !PackageUsable(c.strPackage, error)) {
+                return false;
+            }
+            c.files = {file};
+            o.commands.push_back(c);
+        } else if (a == "nand-format" || a == "nand-status") {
+            CliCommand c;
+            c.kind =
+                a == "nand-format" ? CliCommand::Kind::NandFormat : CliCommand::Kind::NandStatus;
+            o.commands.push_back(c);
+        } else if (a == "ls") {
+            CliCommand c;
+            c.kind = CliCommand::Kind::Ls;
+            c.strHandsetPath = "/";
+            if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] == '/') {
+                c.strHandsetPath = args[++i];
+            }
+            o.commands.push_back(c);
+        } else if (a == "get" || a == "rm" || a == "stat") {
+            CliCommand c;
+            c.kind = a == "get"  ? CliCommand::Kind::Get
+                     : a == "rm" ? CliCommand::Kind::Rm
+                                 : CliCommand::Kind::Stat;
+            if (!operand(a, c.strHandsetPath) || !HandsetPath(a, c.strHandsetPath, true, error)) {
+                return false;
+            }
+            if (c.kind == CliCommand::Kind::Get && !operand(a, c.strOutPath)) {
+                return false;
+            }
+            o.commands.push_back(c);
+        } else if (a == "nand-dump") {
+            CliCommand c;
+            c.kind = CliCommand::Kind::NandDump;
+            if (!operand(a, c.strOutPath)) {
+                return false;
+            }
+            o.commands.push_back(c);
         } else {
             error = "unknown command '" + a + "'";
+            return false;
+        }
+    }
+    for (const CliCommand& c : o.commands) {
+        // Formatting wipes the handset's file system: only when asked for in so many words.
+        if (c.kind == CliCommand::Kind::NandFormat && !c.bConfirmed) {
+            error =
+                "nand-format erases the handset's file system; confirm with 'nand-format --yes'";
             return false;
         }
     }

@@ -10,14 +10,36 @@
 namespace orielcli {
 
 struct CliCommand {
-    enum class Kind { Info, Download, DownloadAll, Erase, Dump };
+    enum class Kind {
+        Info,
+        Download,
+        DownloadAll,
+        Erase,
+        Dump,
+        MfxDownload,
+        BinMfxDownload,
+        NandFormat,
+        NandStatus,
+        Ls,
+        Get,
+        Rm,
+        Stat,
+        NandDump,
+    };
     Kind kind = Kind::Info;
     int nTarget = 0;                 // download: 1 boot, 2 main, 3 bp
     std::vector<std::string> files;  // download: 1, download-all: 3
     std::string strAddress;          // download --address (empty: the default)
     std::vector<int> sectors;        // erase, dump: ascending
-    std::string strOutPath;          // dump
+    std::string strOutPath;          // dump, get, nand-dump
+    std::string strPackage;          // mfx-download, bin-mfx-download: the .mfx file
+    std::string strHandsetPath;      // ls, get, rm, stat: a path on the handset
+    bool bConfirmed = false;         // nand-format --yes
     std::string Name() const;        // "download main", "erase" ...
+    bool UsesExplorer() const {
+        return kind == Kind::Ls || kind == Kind::Get || kind == Kind::Rm || kind == Kind::Stat ||
+               kind == Kind::NandDump;
+    }
 };
 
 struct CliOptions {
@@ -25,6 +47,7 @@ struct CliOptions {
     std::string strPortPath;      // explicit device; otherwise COMn through the settings
     std::string strSettingsFile;  // INI file instead of the user's settings
     std::string strLogFile;       // --log: the run's log, appended with timestamps
+    std::string strCodePage;      // --code-page: the PC names' charset (default: the locale's)
     oriel::HandshakeSettings handshake;
     int nTimeoutSeconds = 30;  // longest silence of the handset
     bool bPowerOn = false;     // after the last download

@@ -1,12 +1,15 @@
 #include "cli/oriel/cli_runner.h"
 
 #include <memory>
+#include <optional>
 
 #include "cli/oriel/cli_console.h"
 #include "oriel/engine/engine_states.h"
 #include "oriel/engine/nor_sectors.h"
 #include "oriel/link/port_names.h"
 #include "oriel/link/serial_port.h"
+#include "oriel/mfx/code_page.h"
+#include "oriel/mfx/mfx_explorer.h"
 #include "oriel/ui/downloader_session.h"
 #include "platform/qsettings_store.h"
 #include "platform/scripted_prompts.h"
@@ -30,7 +33,12 @@ const char* CompletionText(CliCommand::Kind kind) {
             return "Erasing Completed!";
         case CliCommand::Kind::Dump:
             return "Dump Completed!";
-        case CliCommand::Kind::Info:
+        case CliCommand::Kind::MfxDownload:
+        case CliCommand::Kind::BinMfxDownload:
+            return "Download completed!";
+        case CliCommand::Kind::NandFormat:
+            return "NAND-Formatting Completed!";
+        default:
             break;
     }
     return "";
@@ -59,8 +67,12 @@ void CCliRunner::Interrupt() {
 }
 
 CCliRunner::Wait CCliRunner::WaitFor(const std::function<bool()>& pred) {
-    m_tLastHeard = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    m_tLastHeard = Clock::now();
     const auto silence = std::chrono::seconds(m_options.nTimeoutSeconds);
+    // The engine waits in WAIT_COMPLETE_ACK for as long as the handset keeps
+    // answering wrongly; a run must not.
+    std::optional<Clock::time_point> stuckSince;
     for (;;) {
         if (m_loop.RunUntil(pred, std::chrono::milliseconds(200))) {
             return Wait::Done;
@@ -68,7 +80,13 @@ CCliRunner::Wait CCliRunner::WaitFor(const std::function<bool()>& pred) {
         if (m_bInterrupted) {
             return Wait::Interrupted;
         }
-        if (std::chrono::steady_clock::now() - m_tLastHeard > silence) {
+        const auto now = Clock::now();
+        if (m_pEngine != nullptr && m_pEngine->m_nState == oriel::WAIT_COMPLETE_ACK) {
+            stuckSince = stuckSince.value_or(now);
+        } else {
+            stuckSince.reset();
+        }
+        if (now - m_tLastHeard > silence || (stuckSince && now - *stuckSince > silence)) {
             return Wait::Timeout;
         }
     }
@@ -128,6 +146,10 @@ int CCliRunner::Run() {
     port.SetMessageSink(&m_loop);
     oriel::CDownloaderSession session(port, console, prompts, &m_loop);
     oriel::CDownloaderEngine& engine = session.Engine();
+    m_pEngine = &engine;
+    if (!m_options.strCodePage.empty()) {
+        oriel::SetAnsiCodePage(m_options.strCodePage);
+    }
     m_loop.SetMessageHandler([&](const platform::WindowMessage& m) {
         if (m.nMsg == oriel::WM_COMM_RXCHAR) {
             m_tLastHeard = std::chrono::steady_clock::now();
@@ -177,7 +199,12 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
     c.nTab = oriel::kTabTamarin2;
     c.bPowerOn = bLast && m_options.bPowerOn &&
                  (command.kind == CliCommand::Kind::Download ||
-                  command.kind == CliCommand::Kind::DownloadAll);
+                  command.kind == CliCommand::Kind::DownloadAll ||
+                  command.kind == CliCommand::Kind::MfxDownload ||
+                  command.kind == CliCommand::Kind::BinMfxDownload);
+    if (command.UsesExplorer()) {
+        return RunExplorerCommand(session, console, command);
+    }
     const std::vector<platform::CScriptedPrompts::Shown>& shown = m_pPrompts->m_messages;
     const size_t nShownBefore = shown.size();
     bool bStarted = false;
@@ -214,7 +241,25 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
                 bStarted = session.Dump().StartSelected(command.strOutPath);
             }
             break;
-        case CliCommand::Kind::Info:
+        case CliCommand::Kind::MfxDownload:
+            session.Package().m_strMfxPath = command.strPackage;
+            console.BeginProgress(command.Name(), 1);
+            bStarted = session.Mfx().StartMfxDownload();
+            break;
+        case CliCommand::Kind::BinMfxDownload:
+            c.astrBinPath[static_cast<size_t>(command.nTarget)] = command.files[0];
+            session.Package().m_strMfxPath = command.strPackage;
+            console.BeginProgress(command.Name(), 1);
+            bStarted = session.Download().DownloadBinThenMfx(command.nTarget);
+            break;
+        case CliCommand::Kind::NandFormat:
+            m_pPrompts->m_yesNoAnswers.push_back(platform::MsgAnswer::Yes);
+            bStarted = session.Nand().StartFormat();
+            break;
+        case CliCommand::Kind::NandStatus:
+            bStarted = session.Nand().StartStatus();
+            break;
+        default:
             break;
     }
     if (!bStarted) {
@@ -227,12 +272,157 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
         console.EndProgress(false);
         return Ended(wait, command.Name(), engine.m_nState);
     }
-    // Completion is the operation's own "completed" box, nothing less.
+    // Completion is the operation's own "completed" box (or, for the status,
+    // its result: the status starts a fresh log), nothing less.
     const std::string done = CompletionText(command.kind);
-    const bool bCompleted = shown.size() > nShownBefore && shown.back().text == done;
+    const bool bCompleted = command.kind == CliCommand::Kind::NandStatus
+                                ? console.m_strLog.find("< Result >") != std::string::npos
+                                : shown.size() > nShownBefore && shown.back().text == done;
     console.EndProgress(bCompleted);
     if (!bCompleted) {
         return Failed(console, command.Name(), engine.m_nLastWaitState);
+    }
+    return kExitOk;
+}
+
+namespace {
+
+// The explorer's view on a stream: its log with the main log, its progress
+// on the bar; the per-block "Dump!" texts only move the bar.
+class CCliExplorerView : public oriel::IExplorerView {
+  public:
+    explicit CCliExplorerView(CCliConsole& console) : m_console(console) {}
+    void ExpLog(const std::string& text) override {
+        m_strLog += text;
+        m_console.AppendLog(text);
+    }
+    void ExpReplaceLog(const std::string& text) override {
+        if (text.starts_with("** Dump!(")) {
+            return;
+        }
+        m_strLog += text;
+        m_console.AppendLog(text);
+    }
+    void TreeItemAdded(int32_t, int32_t, const std::string&) override {}
+    void TreeItemExpanded(int32_t) override {}
+    void FileListCleared() override {}
+    void FileAdded(const std::string&) override {}
+    void SetProgressRange(int32_t n) override { m_console.SetProgressRange(n); }
+    void SetProgressPos(int32_t n) override { m_console.SetProgressPos(n); }
+    void EnableControls(bool) override {}
+    void EnableTree(bool) override {}
+    void ExplorerClosed() override { m_bClosed = true; }
+
+    std::string m_strLog;
+    bool m_bClosed = false;
+
+  private:
+    CCliConsole& m_console;
+};
+
+}  // namespace
+
+int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConsole& console,
+                                   const CliCommand& command) {
+    CCliExplorerView view(console);
+    oriel::CMfxExplorer exp(session.Port(), *m_pPrompts, view);
+    // The explorer takes the receive wake-ups while it is open, and gives
+    // them back on every way out.
+    session.TakeOverReceive([&exp] { exp.OnExplorerRx(); });
+    struct GiveBack {
+        oriel::CDownloaderSession& s;
+        ~GiveBack() { s.GiveBackReceive(); }
+    } giveBack{session};
+
+    const std::string& path = command.strHandsetPath;
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    exp.Open();
+    Wait wait = WaitFor([&] { return exp.Idle(); });
+    if (wait != Wait::Done) {
+        return Ended(wait, command.Name(), exp.State());
+    }
+    bool bOk = view.m_strLog.find("Read directory OK!") != std::string::npos;
+    const size_t nShownBefore = m_pPrompts->m_messages.size();
+    const std::string target = command.kind == CliCommand::Kind::Ls ? path : dir;
+    if (bOk && target != "/" && command.kind != CliCommand::Kind::NandDump) {
+        // Reach the directory: list it (the root is listed on opening).
+        view.m_strLog.clear();
+        exp.ListDirectory(exp.ItemForPath(target));
+        wait = WaitFor([&] { return exp.Idle(); });
+        if (wait != Wait::Done) {
+            return Ended(wait, command.Name(), exp.State());
+        }
+        bOk = view.m_strLog.find("Read directory OK!") != std::string::npos;
+    }
+    if (bOk) {
+        view.m_strLog.clear();
+        switch (command.kind) {
+            case CliCommand::Kind::Ls:
+                for (int32_t child : exp.Children(exp.ItemForPath(target))) {
+                    std::fprintf(m_out, "dir  %s\n", exp.ItemText(child).c_str());
+                }
+                for (const std::string& file : exp.Files()) {
+                    std::fprintf(m_out, "file %s\n", file.c_str());
+                }
+                break;
+            case CliCommand::Kind::Get:
+                m_pPrompts->m_saveAnswers.push_back(command.strOutPath);
+                console.BeginProgress(command.Name(), 1);
+                exp.DumpSelectedFile(name);
+                break;
+            case CliCommand::Kind::Rm:
+                m_pPrompts->m_yesNoAnswers.push_back(platform::MsgAnswer::Yes);
+                exp.DeleteSelectedFile(name);
+                break;
+            case CliCommand::Kind::Stat:
+                exp.ShowFileStatus(name);
+                break;
+            case CliCommand::Kind::NandDump:
+                m_pPrompts->m_saveAnswers.push_back(command.strOutPath);
+                console.BeginProgress(command.Name(), 1);
+                exp.DumpWholeNand();
+                break;
+            default:
+                break;
+        }
+        wait = WaitFor([&] { return exp.Idle(); });
+        if (wait != Wait::Done) {
+            console.EndProgress(false);
+            return Ended(wait, command.Name(), exp.State());
+        }
+        const auto& shown = m_pPrompts->m_messages;
+        const bool bNewBox = shown.size() > nShownBefore;
+        switch (command.kind) {
+            case CliCommand::Kind::Get:
+                bOk = bNewBox && shown.back().text == "Dump Completed!";
+                break;
+            case CliCommand::Kind::Rm:
+                bOk = view.m_strLog.find("... OK!") != std::string::npos &&
+                      view.m_strLog.find("Read directory OK!") != std::string::npos;
+                break;
+            case CliCommand::Kind::Stat:
+                bOk = view.m_strLog.find("*File size :") != std::string::npos;
+                break;
+            case CliCommand::Kind::NandDump:
+                bOk = view.m_strLog.find("** NAND FULL DUMP Completed! **") != std::string::npos &&
+                      exp.KeptPath().empty();
+                break;
+            default:
+                break;
+        }
+        console.EndProgress(bOk);
+    }
+    // Unmount and close, whatever happened.
+    exp.CloseExplorer();
+    const Wait closed = WaitFor([&] { return view.m_bClosed; });
+    if (!bOk) {
+        return Failed(console, command.Name(), exp.State());
+    }
+    if (closed != Wait::Done) {
+        return Ended(closed, command.Name() + " (unmount)", exp.State());
     }
     return kExitOk;
 }

@@ -15,7 +15,8 @@
 
 namespace oriel {
 class CDownloaderSession;
-}
+class CDownloaderEngine;
+}  // namespace oriel
 namespace platform {
 class CScriptedPrompts;
 }
@@ -44,6 +45,8 @@ class CCliRunner {
     Wait WaitFor(const std::function<bool()>& pred);
     int RunCommand(oriel::CDownloaderSession& session, CCliConsole& console,
                    const CliCommand& command, bool bLast);
+    int RunExplorerCommand(oriel::CDownloaderSession& session, CCliConsole& console,
+                           const CliCommand& command);
     int Failed(CCliConsole& console, const std::string& what, int32_t nState);
     int Ended(Wait wait, const std::string& what, int32_t nState);
 
@@ -54,6 +57,7 @@ class CCliRunner {
     std::atomic<bool> m_bInterrupted{false};
     std::chrono::steady_clock::time_point m_tLastHeard{};
     platform::CScriptedPrompts* m_pPrompts = nullptr;
+    oriel::CDownloaderEngine* m_pEngine = nullptr;
 };
 
 // The log's "\r\n" line ends as a terminal or a log file wants them.

@@ -10,17 +10,20 @@ bool CFileObject::Open(const std::string& strPath, Mode mode) {
     Close();
     m_bError = false;
     int fd = -1;
+    // Non-blocking for the open itself: a FIFO put where a file was expected
+    // must not block the UI thread; it is refused below.
     if (mode == Mode::Read) {
-        fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } else {
-        fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     }
     if (fd < 0) {
         return false;
     }
     struct stat st {};
     // A folder or a device opens but is not a file the operator meant.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return false;
     }

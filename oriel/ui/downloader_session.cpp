@@ -18,12 +18,18 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
       m_handshake(m_engine),
       m_download(m_engine),
       m_erase(m_engine),
-      m_dump(m_engine) {
+      m_dump(m_engine),
+      m_package(m_engine),
+      m_mfx(m_engine, m_package),
+      m_nand(m_engine) {
     BuildNorSectorMap();
     m_engine.SetTimers(pTimers);
     m_handshake.SetStopAction([this] { Stop(); });
     m_handshake.SetAllDownloadAction([this] { m_download.DownloadAll(); });
     m_download.SetStopAction([this] { Stop(); });
+    m_download.SetMfxFollowUp([this] { m_mfx.FollowBinary(m_download.m_nFileSize); });
+    m_mfx.SetStopAction([this] { Stop(); });
+    m_mfx.SetPowerOnQuery([this] { return m_download.m_controls.bPowerOn; });
 }
 
 bool CDownloaderSession::IsConnected() const {
@@ -62,6 +68,7 @@ void CDownloaderSession::Stop() {
     // An abandoned All Download must not chain on from a later single download.
     m_download.OnStop();
     m_dump.OnStop();
+    m_package.Release();
     if (m_fnStopHook) {
         m_fnStopHook();
     }

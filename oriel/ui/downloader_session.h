@@ -11,6 +11,10 @@
 #include "oriel/engine/nor_download.h"
 #include "oriel/engine/nor_dump.h"
 #include "oriel/engine/nor_erase.h"
+#include "oriel/link/serial_port.h"
+#include "oriel/mfx/mfx_download.h"
+#include "oriel/mfx/mfx_package.h"
+#include "oriel/mfx/nand_ops.h"
 
 namespace oriel {
 
@@ -31,7 +35,18 @@ class CDownloaderSession {
     // change when the port itself is closed.
     bool IsConnected() const;
 
-    void OnMessage(const platform::WindowMessage& msg) { m_engine.OnMessage(msg); }
+    // Receive wake-ups go to the engine, or to whoever has taken them over
+    // (the MFX explorer while it is open).
+    void OnMessage(const platform::WindowMessage& msg) {
+        if (msg.nMsg == WM_COMM_RXCHAR && m_fnRxOverride) {
+            m_fnRxOverride();
+            return;
+        }
+        m_engine.OnMessage(msg);
+    }
+    void TakeOverReceive(Action onRx) { m_fnRxOverride = std::move(onRx); }
+    void GiveBackReceive() { m_fnRxOverride = nullptr; }
+    bool ReceiveTakenOver() const { return static_cast<bool>(m_fnRxOverride); }
 
     // Extra work of START (operation fields) and of Stop (held texts).
     void SetStartHook(Action hook) { m_fnStartHook = std::move(hook); }
@@ -42,6 +57,9 @@ class CDownloaderSession {
     CNorDownload& Download() { return m_download; }
     CNorErase& Erase() { return m_erase; }
     CNorDump& Dump() { return m_dump; }
+    CMfxPackage& Package() { return m_package; }
+    CMfxDownload& Mfx() { return m_mfx; }
+    CNandOps& Nand() { return m_nand; }
     CSerialPort& Port() { return m_port; }
 
   private:
@@ -53,6 +71,10 @@ class CDownloaderSession {
     CNorDownload m_download;
     CNorErase m_erase;
     CNorDump m_dump;
+    CMfxPackage m_package;
+    CMfxDownload m_mfx;
+    CNandOps m_nand;
+    Action m_fnRxOverride;
     Action m_fnStartHook;
     Action m_fnStopHook;
 };

@@ -43,7 +43,7 @@ uint32_t SectorCommandSize(uint8_t cmd) {
 
 }  // namespace
 
-CBootLoader::CBootLoader(CHandsetContext& ctx) : m_ctx(ctx) {}
+CBootLoader::CBootLoader(CHandsetContext& ctx) : m_ctx(ctx), m_mfx(ctx) {}
 
 void CBootLoader::Start(int nRateIndex) {
     m_state = State::Commands;
@@ -58,6 +58,7 @@ void CBootLoader::Start(int nRateIndex) {
     m_nextSector.reset();
     m_nSector = -1;
     m_nDumps = 0;
+    m_mfx.Reset();
 }
 
 CBootLoader::Result CBootLoader::OnByte(uint8_t b) {
@@ -72,6 +73,9 @@ CBootLoader::Result CBootLoader::OnByte(uint8_t b) {
         if (m_args.Add(b)) {
             OnArgument(m_args.Command(), BigEndian32(m_args.Bytes()));
         }
+        return Result::Stay;
+    }
+    if (m_mfx.OnByte(b)) {
         return Result::Stay;
     }
     return OnCommand(b);

@@ -1,13 +1,14 @@
 #pragma once
 // The boot-loader running in RAM: CS0 base and flash ID, then the NOR
-// commands (download with CRC check, sector erase, 8 KB dumps) and the
-// power-on that ends it.
+// commands (download with CRC check, sector erase, 8 KB dumps), the NAND file
+// system's commands (CMfxService) and the power-on that ends it.
 
 #include <array>
 #include <cstdint>
 #include <optional>
 
 #include "sim/oriel/handset_context.h"
+#include "sim/oriel/mfx_service.h"
 
 namespace orielsim {
 
@@ -40,6 +41,7 @@ class CBootLoader {
     bool NorMapped() const { return m_cs0 && *m_cs0 == kCs0Base; }
 
     CHandsetContext& m_ctx;
+    CMfxService m_mfx;
     State m_state = State::Commands;
     int m_nRate = 0;
     CArgCollector m_args;

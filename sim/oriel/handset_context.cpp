@@ -64,8 +64,14 @@ CFaultPlan::Decision CFaultPlan::Consult(Step step, int nIndex) {
 }
 
 CHandsetContext::CHandsetContext(IHandsetWire& wire, CFaultPlan& faults, CNorFlash& nor,
-                                 HandsetRecord& record, const HandsetOptions& options)
-    : m_wire(wire), m_faults(faults), m_nor(nor), m_record(record), m_options(options) {}
+                                 CNandStore& nand, HandsetRecord& record,
+                                 const HandsetOptions& options)
+    : m_wire(wire),
+      m_faults(faults),
+      m_nor(nor),
+      m_nand(nand),
+      m_record(record),
+      m_options(options) {}
 
 void CHandsetContext::Answer(Step step, int nIndex, uint8_t byCorrect) {
     const CFaultPlan::Decision d = m_faults.Consult(step, nIndex);
@@ -80,6 +86,16 @@ void CHandsetContext::AnswerBytes(Step step, int nIndex, std::vector<uint8_t> by
     if (d.bSpoil && nSpoilAt < bytes.size()) {
         bytes[nSpoilAt] = Spoil(bytes[nSpoilAt]);
     }
+    m_wire.Send(bytes.data(), bytes.size());
+    Apply(step, d);
+}
+
+CFaultPlan::Decision CHandsetContext::Decide(Step step, int nIndex) {
+    return m_faults.Consult(step, nIndex);
+}
+
+void CHandsetContext::Deliver(Step step, const CFaultPlan::Decision& d,
+                              const std::vector<uint8_t>& bytes) {
     m_wire.Send(bytes.data(), bytes.size());
     Apply(step, d);
 }

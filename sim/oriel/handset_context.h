@@ -1,7 +1,7 @@
 #pragma once
 // What the handset's stages (boot ROM, pre-loader, boot-loader) share: the
 // wire they answer on, the fault plan that may spoil or end an answer, the
-// NOR, and the record that tests read back.
+// NOR, the NAND file system, and the record that tests read back.
 
 #include <chrono>
 #include <cstddef>
@@ -16,6 +16,7 @@
 
 namespace orielsim {
 
+class CNandStore;
 class CNorFlash;
 
 using Clock = std::chrono::steady_clock;
@@ -67,6 +68,11 @@ struct HandsetRecord {
     bool bBootloaderVerified = false;
     std::optional<uint32_t> lastCrcAnnounced;
     std::optional<uint32_t> lastCrcComputed;  // over the data written since that 0xC8
+    bool bMfxMounted = false;
+    std::optional<uint32_t> lastMfxCrcAnnounced;  // by the last 0xC9
+    std::optional<uint32_t> lastMfxCrcComputed;   // over the file data since it, at 0xC5
+    int nMfxFilesWritten = 0;                     // files whose last chunk arrived
+    int nNandDumpBlocks = 0;                      // blocks sent by the last NAND dump
     std::deque<CommandRecord> commands;
     std::deque<std::string> notices;
 };
@@ -97,8 +103,8 @@ class CFaultPlan {
 
 class CHandsetContext {
   public:
-    CHandsetContext(IHandsetWire& wire, CFaultPlan& faults, CNorFlash& nor, HandsetRecord& record,
-                    const HandsetOptions& options);
+    CHandsetContext(IHandsetWire& wire, CFaultPlan& faults, CNorFlash& nor, CNandStore& nand,
+                    HandsetRecord& record, const HandsetOptions& options);
 
     // Sends the answer of a step, spoiled if a fault says so; a stop fault
     // silences the handset after it.
@@ -106,6 +112,11 @@ class CHandsetContext {
     // The same for a multi-byte answer; a spoil fault changes the byte at
     // nSpoilAt.
     void AnswerBytes(Step step, int nIndex, std::vector<uint8_t> bytes, size_t nSpoilAt);
+    // For a step whose failure is an answer of its own (an error reply, not
+    // a spoiled byte): the plan is asked first, so the caller can leave undone
+    // what the failure says failed, then sends what it chose with Deliver.
+    CFaultPlan::Decision Decide(Step step, int nIndex);
+    void Deliver(Step step, const CFaultPlan::Decision& d, const std::vector<uint8_t>& bytes);
     // Bytes that are no step's answer (connect requests, refusals).
     void SendRaw(const uint8_t* p, size_t n);
     void SendRaw(uint8_t b) { SendRaw(&b, 1); }
@@ -119,6 +130,7 @@ class CHandsetContext {
 
     IHandsetWire& Wire() { return m_wire; }
     CNorFlash& Nor() { return m_nor; }
+    CNandStore& Nand() { return m_nand; }
     HandsetRecord& Rec() { return m_record; }
     const HandsetOptions& Options() const { return m_options; }
 
@@ -128,6 +140,7 @@ class CHandsetContext {
     IHandsetWire& m_wire;
     CFaultPlan& m_faults;
     CNorFlash& m_nor;
+    CNandStore& m_nand;
     HandsetRecord& m_record;
     const HandsetOptions& m_options;
     bool m_bSilence = false;

@@ -1,7 +1,7 @@
 #pragma once
 // Configuration of the simulated oriel handset: where its port appears, where
-// its NOR lives, which flash it reports, line pacing and the faults it is told
-// to commit. Shared by the program's command line and the in-process API.
+// its NOR and its NAND file system live, which flash it reports, line pacing
+// and the faults it is told to commit. Shared by the program's command line and the in-process API.
 
 #include <array>
 #include <cstdint>
@@ -45,6 +45,29 @@ enum class Step {
     DownloadEnd,      // 0xC6 answering 0xC6
     EraseSum,         // sum answering 0xD5                   (index: sector 0..133)
     DumpSum,          // check byte of a dump block           (index: block since boot-loader start)
+    // The NAND file system. "Since the mount" counts from the last 0xDA.
+    MountAck,       // 0xDA answering 0xDA (wrong: the mount is refused)
+    MfxCrcSum,      // sum answering 0xC9
+    TimeSum,        // sum answering the time record
+    DirSum,         // sum of a directory request        (index: directory since the mount)
+    DirAck,         // 0xDC once the directory exists     (index: directory since the mount)
+    VersionAck,     // 0xE3 answering the project version
+    ReleaseAck,     // 0xE3 answering 0xF5 or 0xF6
+    FileHeaderSum,  // sum of a file header               (index: file since the mount)
+    MfxChunkSum,    // sum of a file's data chunk          (index: chunk since the mount)
+    FileAck,        // 0xDF after a file's last chunk      (index: file since the mount)
+    CompleteAck,    // 0xC5 answering 0xC5
+    UnmountAck,     // 0xE4 answering 0xE4
+    FormatResult,   // 0xE1 after 0xE0 (wrong: the error reply 0xF2 and the 5 error bytes)
+    StatusResult,   // 0xED and the status record (wrong: 0xF3 and the 5 error bytes)
+    ListEnd,        // 0xE7 ending a listing (wrong: 0xE6, the listing failed)
+    ReadSize,       // 0xE9 and the size answering 0xE8
+    ReadChunkSum,   // check byte of a file chunk read back (index: chunk within the file)
+    DeleteAck,      // 0xEE answering 0xEE
+    FileStatus,     // 0xF1 and the 28-byte record answering 0xF0
+    NandDumpStart,  // 0xC1 answering 0xC0
+    NandDumpSum,    // check byte of a NAND dump block    (index: block 0..64063)
+    NandDumpEnd,    // 0xC3 after the last NAND dump block
 };
 
 // Name used on the command line ("block-sum"), and its inverse.
@@ -85,6 +108,10 @@ struct HandsetOptions {
     // NOR contents: a 16 MB file (created 0xFF-filled if missing or empty,
     // written through), or an in-memory NOR when empty.
     std::string strNorFile;
+    // The NAND file system: its directories and files are kept under this
+    // directory (created if missing), with the metadata file ".mfx-meta" in
+    // it. Empty: a fresh temporary directory, removed at Stop.
+    std::string strNandDir;
     FlashId flashId = kFlashIdNC0;
     // Send no faster than the line rate allows, and take in the host's bytes
     // no faster than they would arrive on the wire.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -14,6 +15,8 @@
 #include <thread>
 
 #include "sim/oriel/handset_machine.h"
+#include "sim/oriel/nand_image.h"
+#include "sim/oriel/nand_store.h"
 #include "sim/oriel/nor_flash.h"
 #include "sim/oriel/pty_line.h"
 
@@ -44,8 +47,10 @@ struct COrielHandset::Impl {
         : options(std::move(o)),
           line(options.bPace),
           faults(options.faults),
-          ctx(line, faults, nor, record, options),
-          machine(ctx) {}
+          ctx(line, faults, nor, nand, record, options),
+          machine(ctx) {
+        nand.SetNoticeSink([this](const std::string& text) { ctx.Notice(text); });
+    }
 
     void Run();
     void HandleBytes(const std::vector<CPtyLine::RxByte>& bytes);
@@ -54,6 +59,7 @@ struct COrielHandset::Impl {
     HandsetOptions options;
     CPtyLine line;
     CNorFlash nor;
+    CNandStore nand;
     CFaultPlan faults;
     HandsetRecord record;
     CHandsetContext ctx;
@@ -84,7 +90,12 @@ bool COrielHandset::Start(std::string& error) {
     if (!d.nor.Open(d.options.strNorFile, error)) {
         return false;
     }
+    if (!d.nand.Open(d.options.strNandDir, error)) {
+        d.nor.Close();
+        return false;
+    }
     if (!d.line.Open(error)) {
+        d.nand.Close();
         d.nor.Close();
         return false;
     }
@@ -96,6 +107,7 @@ bool COrielHandset::Start(std::string& error) {
                 error = "refusing to replace " + d.options.strLinkPath +
                         ": it exists and is not a symbolic link";
                 d.line.Close();
+                d.nand.Close();
                 d.nor.Close();
                 return false;
             }
@@ -104,6 +116,7 @@ bool COrielHandset::Start(std::string& error) {
         if (symlink(d.strSlave.c_str(), d.options.strLinkPath.c_str()) != 0) {
             error = "cannot create the link " + d.options.strLinkPath + ": " + std::strerror(errno);
             d.line.Close();
+            d.nand.Close();
             d.nor.Close();
             return false;
         }
@@ -114,6 +127,7 @@ bool COrielHandset::Start(std::string& error) {
         error = std::string("eventfd failed: ") + std::strerror(errno);
         d.RemoveLink();
         d.line.Close();
+        d.nand.Close();
         d.nor.Close();
         return false;
     }
@@ -138,6 +152,7 @@ void COrielHandset::Stop() {
     std::lock_guard<std::mutex> lock(d.mutex);
     d.line.Close();
     d.nor.Close();
+    d.nand.Close();
     d.bRunning = false;
 }
 
@@ -292,12 +307,57 @@ std::vector<std::string> COrielHandset::Notices() const {
 std::vector<uint8_t> COrielHandset::ReadNor(uint32_t offset, size_t n) const {
     ORIELSIM_READ(nor.Read(offset, n));
 }
+std::string COrielHandset::NandDir() const {
+    ORIELSIM_READ(nand.Dir());
+}
+bool COrielHandset::MfxMounted() const {
+    ORIELSIM_READ(record.bMfxMounted);
+}
+std::optional<uint32_t> COrielHandset::LastMfxCrcAnnounced() const {
+    ORIELSIM_READ(record.lastMfxCrcAnnounced);
+}
+std::optional<uint32_t> COrielHandset::LastMfxCrcComputed() const {
+    ORIELSIM_READ(record.lastMfxCrcComputed);
+}
+int COrielHandset::MfxFilesWritten() const {
+    ORIELSIM_READ(record.nMfxFilesWritten);
+}
+int COrielHandset::NandDumpBlocks() const {
+    ORIELSIM_READ(record.nNandDumpBlocks);
+}
 
 #undef ORIELSIM_READ
 
 void COrielHandset::ClearCommands() {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     m_pImpl->record.commands.clear();
+}
+
+std::vector<uint8_t> COrielHandset::NandImage(uint32_t offset, size_t n) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    std::vector<uint8_t> out;
+    if (!m_pImpl->nand.IsOpen() || offset >= kNandSize) {
+        return out;
+    }
+    n = std::min<size_t>(n, kNandSize - offset);
+    CNandImage image;
+    std::string why;
+    if (image.Build(m_pImpl->nand, why) != 0) {
+        return out;
+    }
+    out.resize(n);
+    std::vector<uint8_t> page(kNandPageSize);
+    size_t done = 0;
+    while (done < n) {
+        const uint32_t at = offset + static_cast<uint32_t>(done);
+        image.ReadPage(at / kNandPageSize, page.data());
+        const size_t skip = at % kNandPageSize;
+        const size_t take = std::min(n - done, kNandPageSize - skip);
+        std::copy_n(page.begin() + static_cast<std::ptrdiff_t>(skip), take,
+                    out.begin() + static_cast<std::ptrdiff_t>(done));
+        done += take;
+    }
+    return out;
 }
 
 bool COrielHandset::WriteNor(uint32_t offset, const std::vector<uint8_t>& bytes) {

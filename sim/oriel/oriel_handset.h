@@ -1,7 +1,7 @@
 #pragma once
 // A simulated oriel handset on a pseudo-terminal: the baseband boot ROM, the
-// pre-loader and the boot-loader with its 16 MB NOR, as the host sees them on
-// the wire. The host opens the slave side like a serial port; opening it
+// pre-loader and the boot-loader with its 16 MB NOR and its NAND file system,
+// as the host sees them on the wire. The host opens the slave side like a serial port; opening it
 // powers the handset on, closing it (outside the rate change) powers it off.
 //
 //   orielsim::HandsetOptions options;
@@ -38,7 +38,8 @@ class COrielHandset {
     // handset's thread. False with a message on any failure (nothing left
     // behind then).
     bool Start(std::string& error);
-    // Stops the thread (promptly), writes the NOR back, removes the link.
+    // Stops the thread (promptly), writes the NOR back, removes the link and
+    // a temporary NAND directory.
     void Stop();
     bool Running() const;
 
@@ -65,6 +66,18 @@ class COrielHandset {
 
     // NOR contents from the offset (clamped to the flash).
     std::vector<uint8_t> ReadNor(uint32_t offset, size_t n) const;
+    // The directory holding the NAND file system (the temporary one when no
+    // directory was given); its metadata file is NandDir() + "/.mfx-meta".
+    std::string NandDir() const;
+    bool MfxMounted() const;
+    std::optional<uint32_t> LastMfxCrcAnnounced() const;  // by the last 0xC9
+    std::optional<uint32_t> LastMfxCrcComputed() const;   // over the file data since, at 0xC5
+    int MfxFilesWritten() const;
+    int NandDumpBlocks() const;  // blocks sent by the last full dump
+    // The raw NAND image a full dump would send now, from the offset
+    // (clamped to the 0x7D20000 bytes).
+    std::vector<uint8_t> NandImage(uint32_t offset, size_t n) const;
+
     // Test set-up: stores bytes in the NOR as they are.
     bool WriteNor(uint32_t offset, const std::vector<uint8_t>& bytes);
 

@@ -124,6 +124,47 @@ TEST(OrielCliOptions, RefusesJobsThatCannotRunWithTheConsolesTexts) {
     unlink(path);
 }
 
+TEST(OrielCliOptions, ParsesTheFileSystemCommands) {
+    char dir[] = "/tmp/oriel_cli_pkg_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string mfx = std::string(dir) + "/pkg.mfx";
+    const std::string cfg = std::string(dir) + "/pkg.cfg";
+    FILE* f = std::fopen(mfx.c_str(), "w");
+    std::fclose(f);
+    CliOptions o;
+    std::string error;
+    // The description must be there too.
+    EXPECT_FALSE(ParseCliOptions({"mfx-download", mfx}, o, error));
+    EXPECT_NE(error.find("Fail to open " + cfg), std::string::npos) << error;
+    f = std::fopen(cfg.c_str(), "w");
+    std::fclose(f);
+    ASSERT_TRUE(ParseCliOptions(
+        {"mfx-download", mfx,         "bin-mfx-download", "main",        mfx,     mfx,
+         "nand-format",  "--yes",     "nand-status",      "ls",          "ls",    "/sys",
+         "get",          "/sys/a",    "/tmp/a",           "rm",          "/b",    "stat",
+         "/sys/c",       "nand-dump", "/tmp/n.hex",       "--code-page", "CP1252"},
+        o, error))
+        << error;
+    ASSERT_EQ(o.commands.size(), 10u);
+    EXPECT_EQ(o.commands[1].Name(), "bin-mfx-download main");
+    EXPECT_TRUE(o.commands[2].bConfirmed);
+    EXPECT_EQ(o.commands[4].strHandsetPath, "/");
+    EXPECT_EQ(o.commands[5].strHandsetPath, "/sys");
+    EXPECT_EQ(o.commands[6].strOutPath, "/tmp/a");
+    EXPECT_TRUE(o.commands[6].UsesExplorer());
+    EXPECT_FALSE(o.commands[3].UsesExplorer());
+    EXPECT_EQ(o.strCodePage, "CP1252");
+    // Formatting wipes the file system: it must be confirmed.
+    EXPECT_FALSE(ParseCliOptions({"nand-format"}, o, error));
+    EXPECT_NE(error.find("nand-format --yes"), std::string::npos);
+    EXPECT_FALSE(ParseCliOptions({"get", "relative/a", "/tmp/a"}, o, error));
+    EXPECT_FALSE(ParseCliOptions({"rm", "/sys/"}, o, error));
+    EXPECT_FALSE(ParseCliOptions({"--yes", "info"}, o, error));
+    unlink(mfx.c_str());
+    unlink(cfg.c_str());
+    rmdir(dir);
+}
+
 TEST(OrielCliOutput, LogLineEndsBecomePlain) {
     EXPECT_EQ(orielcli::PlainLineEnds("a\r\nb\r\n\r\nc"), "a\nb\n\nc");
     EXPECT_EQ(orielcli::PlainLineEnds("100%s\r"), "100%s\r");
@@ -365,6 +406,68 @@ TEST(OrielCliProgram, SilenceMidSectorTimesOutWithTheState) {
     EXPECT_TRUE(ran.out.empty()) << ran.out;
     unlink((dir + "/main.bin").c_str());
     rmdir(dir.c_str());
+}
+
+// A two-file package in a temporary folder.
+std::string MakePackage(const std::string& dir) {
+    Spill(dir + "/pkg.mfx", std::string(5000, 'a') + std::string(9000, 'b'));
+    Spill(dir + "/pkg.cfg",
+          "MFXVERSION : 0123456789ABCDEF\r\nDIR_NAME : /sys\r\nDIR_NAME : /sys/data\r\n"
+          "FILE_NAME : /sys/a.txt\r\nFILE_SIZE : 5000\r\n"
+          "FILE_NAME : /sys/data/b.bin\r\nFILE_SIZE : 9000\r\n");
+    return dir + "/pkg.mfx";
+}
+
+TEST(OrielCliProgram, FillsBrowsesAndEmptiesTheFileSystem) {
+    const std::string dir = TempDir();
+    const std::string pkg = MakePackage(dir);
+    SimProcess sim({"--no-pace", "--nand", dir + "/nand"});
+    ASSERT_TRUE(sim.Ready());
+    const Ran ran = RunProgram({ORIEL_CLI_PATH,
+                                "--port",
+                                sim.Link(),
+                                "--mode",
+                                "tat",
+                                "--speed",
+                                "921600",
+                                "mfx-download",
+                                pkg,
+                                "ls",
+                                "/sys",
+                                "get",
+                                "/sys/data/b.bin",
+                                dir + "/b.got",
+                                "stat",
+                                "/sys/a.txt",
+                                "rm",
+                                "/sys/a.txt",
+                                "ls",
+                                "/sys",
+                                "nand-status"});
+    EXPECT_EQ(ran.nStatus, 0) << ran.err << ran.out;
+    EXPECT_EQ(Slurp(dir + "/b.got"), std::string(9000, 'b'));
+    EXPECT_NE(ran.out.find("dir  data\nfile a.txt\n"), std::string::npos) << ran.out;
+    EXPECT_NE(ran.out.find("*File size : 5000 byte"), std::string::npos);
+    // After the delete, the second listing has no a.txt.
+    const size_t second = ran.out.rfind("dir  data\n");
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(ran.out.find("file a.txt", second), std::string::npos);
+    EXPECT_NE(ran.out.find("< Result >"), std::string::npos);
+    EXPECT_EQ(Slurp(dir + "/nand/sys/data/b.bin"), std::string(9000, 'b'));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(OrielCliProgram, AHandsetThatNeverCompletesTheWritingTimesOut) {
+    const std::string dir = TempDir();
+    const std::string pkg = MakePackage(dir);
+    SimProcess sim({"--no-pace", "--wrong", "complete-ack"});
+    ASSERT_TRUE(sim.Ready());
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--timeout",
+                                "1", "mfx-download", pkg});
+    EXPECT_EQ(ran.nStatus, orielcli::kExitTimeout) << ran.err;
+    EXPECT_NE(ran.out.find("Writing NAND Fail! "), std::string::npos);
+    EXPECT_NE(ran.err.find("in state WAIT_COMPLETE_ACK (58)"), std::string::npos) << ran.err;
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(OrielCliProgram, BadArgumentsAreRefusedBeforeThePortIsOpened) {

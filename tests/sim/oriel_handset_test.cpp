@@ -18,6 +18,7 @@
 #include "oriel/boot/loader_images.h"
 #include "sim/oriel/oriel_handset.h"
 #include "sim/oriel/sim_command_line.h"
+#include "tests/sim/sim_tty_client.h"
 
 namespace {
 
@@ -26,70 +27,8 @@ using Bytes = std::vector<uint8_t>;
 using orielsim::Fault;
 using orielsim::Step;
 
-// A raw tty client, standing in for the host.
-class Client {
-  public:
-    explicit Client(const std::string& path) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_fd >= 0) {
-            SetSpeed(B115200);
-        }
-    }
-    ~Client() { Close(); }
-    bool IsOpen() const { return m_fd >= 0; }
-    void Close() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    void SetSpeed(speed_t speed) {
-        termios tio{};
-        tcgetattr(m_fd, &tio);
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, speed);
-        cfsetospeed(&tio, speed);
-        tcsetattr(m_fd, TCSANOW, &tio);
-    }
-    void Send(const Bytes& b) { ASSERT_EQ(::write(m_fd, b.data(), b.size()), ssize_t(b.size())); }
-    // Exactly n bytes, or what came before the timeout.
-    Bytes Read(size_t n, std::chrono::milliseconds timeout = 2000ms) {
-        Bytes out;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (out.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-                continue;
-            }
-            uint8_t buf[4096];
-            const ssize_t r = ::read(m_fd, buf, std::min(sizeof buf, n - out.size()));
-            if (r > 0) {
-                out.insert(out.end(), buf, buf + r);
-            }
-        }
-        return out;
-    }
-    // The next byte that is not a connect request.
-    uint8_t ReadSkipping81(std::chrono::milliseconds timeout = 2000ms) {
-        for (;;) {
-            const Bytes b = Read(1, timeout);
-            if (b.empty()) {
-                return 0x00;
-            }
-            if (b[0] != 0x81) {
-                return b[0];
-            }
-        }
-    }
-
-  private:
-    int m_fd = -1;
-};
+using simtest::Client;
+using simtest::RealPreloader;
 
 class HandsetTest : public ::testing::Test {
   protected:
@@ -100,38 +39,8 @@ class HandsetTest : public ::testing::Test {
         ASSERT_TRUE(handset->Start(error)) << error;
     }
 
-    // Runs the ROM part with the right customer ID; returns the reply to 'J'.
     uint8_t LoadPreloader(Client& c, const Bytes& preloader) {
-        EXPECT_EQ(c.Read(1), Bytes{0x81});
-        c.Send({0x44});
-        EXPECT_EQ(c.ReadSkipping81(), 0x44);
-        c.Send({0x51});
-        const Bytes challenge = c.Read(16);
-        EXPECT_EQ(challenge.size(), 16u);
-        Bytes id{0x44};
-        const auto customer = oriel::CustomerId();
-        id.insert(id.end(), customer.begin(), customer.end());
-        id.insert(id.end(), challenge.begin(), challenge.end());
-        c.Send(id);
-        EXPECT_EQ(c.Read(1), Bytes{'O'});
-        c.Send({'T', 0x10});
-        EXPECT_EQ(c.Read(1), Bytes{'O'});
-        c.Send({'S', 0x00, 0x00, 0x00, 0x0C});
-        EXPECT_EQ(c.Read(1), Bytes{'O'});
-        for (size_t k = 0; k < preloader.size(); k += 4) {
-            c.Send({'L', 0x00, preloader[k], preloader[k + 1], preloader[k + 2], preloader[k + 3]});
-            EXPECT_EQ(c.Read(1), Bytes{'O'});
-        }
-        c.Send({'S', 0x00, 0x00, 0x00, 0x0C});
-        EXPECT_EQ(c.Read(1), Bytes{'O'});
-        c.Send({'J'});
-        const Bytes r = c.Read(1);
-        return r.empty() ? 0x00 : r[0];
-    }
-
-    static Bytes RealPreloader() {
-        const oriel::LoaderImage p = oriel::PreloaderImage();
-        return Bytes(p.pData, p.pData + p.nLength);
+        return simtest::LoadPreloader(c, preloader);
     }
 
     std::unique_ptr<orielsim::COrielHandset> handset;

@@ -294,6 +294,16 @@ TEST_F(NorWire, AMissingFileSendsNothing) {
     EXPECT_TRUE(SentNow().empty());
 }
 
+TEST_F(NorWire, APipeWhereTheImageShouldBeIsRefusedWithoutBlocking) {
+    const std::string fifo = m_dir + "/img.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    download.m_controls.astrBinPath[2] = fifo;
+    EXPECT_FALSE(download.DownloadMainBinary());  // would hang in open() if it blocked
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Fail to open bin file!"});
+    CFileObject out;
+    EXPECT_FALSE(out.Open(fifo, CFileObject::Mode::CreateWrite));
+}
+
 TEST_F(NorWire, PowerOnAfterDownloadSendsTheByteThenStops) {
     download.m_controls.astrBinPath[2] = MakeFile("img.bin", 16);
     download.m_controls.bPowerOn = true;

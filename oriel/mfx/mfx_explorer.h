@@ -1,0 +1,165 @@
+#pragma once
+// The MFX explorer's conversation with the boot-loader: mount, directory
+// listings into a tree, reading a file to the PC, delete, a file's status
+// record, the whole NAND to a file, unmount. While it is open it takes the
+// receive notifications itself; the engine is not involved. No widget code:
+// the dialog and the command line each give it a view.
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "oriel/engine/file_object.h"
+
+namespace platform {
+class IPrompts;
+}
+
+namespace oriel {
+
+class CSerialPort;
+
+class IExplorerView {
+  public:
+    virtual ~IExplorerView() = default;
+    virtual void ExpLog(const std::string& text) = 0;
+    virtual void ExpReplaceLog(const std::string& text) = 0;
+    virtual void TreeItemAdded(int32_t nItem, int32_t nParent, const std::string& text) = 0;
+    virtual void TreeItemExpanded(int32_t nItem) = 0;
+    virtual void FileListCleared() = 0;
+    virtual void FileAdded(const std::string& name) = 0;
+    virtual void SetProgressRange(int32_t nMax) = 0;
+    virtual void SetProgressPos(int32_t nPos) = 0;
+    // The tree, the file list and "NAND FULL Dump" (EXIT stays available).
+    virtual void EnableControls(bool bEnable) = 0;
+    virtual void EnableTree(bool bEnable) = 0;
+    // The unmount was answered: hand the notifications back and close.
+    virtual void ExplorerClosed() = 0;
+};
+
+constexpr uint32_t kNandDumpBytes = 0x7D20000;  // 131203072, 64064 blocks of 2048
+
+class CMfxExplorer {
+  public:
+    // Explorer states.
+    enum : int32_t {
+        EXP_SYNC = 19,
+        EXP_MOUNT = 25,
+        EXP_ENTRY_LENGTH = 54,
+        EXP_ENTRY = 55,
+        EXP_ENTRY_NEXT = 56,
+        EXP_FILE_FOUND = 37,
+        EXP_FILE_SIZE = 38,
+        EXP_FILE_DATA = 39,
+        EXP_DELETE = 40,
+        EXP_STATUS_FOLLOWS = 41,
+        EXP_STATUS = 42,
+        EXP_DUMP_START = 44,
+        EXP_DUMP_BLOCK = 45,
+        EXP_DUMP_END = 46,
+        EXP_UNMOUNT = 34,
+        EXP_LIST_FAILED = 36,
+        EXP_IDLE = 59,
+    };
+    static constexpr int32_t kRootItem = 0;
+
+    CMfxExplorer(CSerialPort& port, platform::IPrompts& prompts, IExplorerView& view);
+
+    void SetClock(std::function<std::time_t()> clock) { m_fnNow = std::move(clock); }
+
+    // Opening: root "/", state 19, D9.
+    void Open();
+    // A receive notification: every queued byte through the state table.
+    void OnExplorerRx();
+
+    // The operator's actions; each starts only from the idle state.
+    void ListDirectory(int32_t nItem);
+    void DumpSelectedFile(const std::string& name);
+    void DeleteSelectedFile(const std::string& name);
+    void ShowFileStatus(const std::string& name);
+    void DumpWholeNand();
+    void CloseExplorer();
+
+    // The tree item for a path, made (without listing) where it is not yet
+    // known: how a caller without a tree reaches a directory.
+    int32_t ItemForPath(const std::string& path);
+
+    bool Idle() const { return m_nExpState == EXP_IDLE || m_nExpState == EXP_LIST_FAILED; }
+    int32_t State() const { return m_nExpState; }
+    const std::string& ItemText(int32_t nItem) const {
+        return m_nodes[static_cast<size_t>(nItem)].text;
+    }
+    const std::vector<int32_t>& Children(int32_t nItem) const {
+        return m_nodes[static_cast<size_t>(nItem)].children;
+    }
+    const std::vector<std::string>& Files() const { return m_files; }
+    const std::string& DirPath() const { return m_strDirPath; }
+    // Where a failed transfer's bytes were left (empty when none failed).
+    const std::string& KeptPath() const { return m_strKeptPath; }
+
+    std::string PathOf(int32_t nItem) const;
+
+  private:
+    struct Node {
+        std::string text;
+        int32_t parent;
+        std::vector<int32_t> children;
+    };
+
+    void Step(uint8_t by);
+    void OnEntry();
+    void OnFileByte(uint8_t by);
+    void OnDumpByte(uint8_t by);
+    void PrintStatus();
+    void StartListing(const std::string& strWirePath, bool bSkipDirs);
+    bool FilePath(const std::string& name);
+    bool ConvertPath(std::string& utf8, int& nLength);
+    void SendPathRequest(uint8_t byCommand, const std::string& utf8);
+    void NextChunk();
+    void SetAside(const char* why);
+    void Send(const uint8_t* p, size_t n);
+    void SendByte(uint8_t by) { Send(&by, 1); }
+    int32_t AddChild(int32_t nParent, const std::string& text);
+
+    CSerialPort& m_port;
+    platform::IPrompts& m_prompts;
+    IExplorerView& m_view;
+    std::function<std::time_t()> m_fnNow;
+
+    int32_t m_nExpState = EXP_IDLE;
+    uint8_t m_byExpSum = 0;
+    std::vector<Node> m_nodes;
+    int32_t m_nCurItem = kRootItem;
+    std::vector<std::string> m_files;
+    std::string m_strDirPath = "/";
+    std::string m_strFileDir = "/";
+    std::string m_szFilePath;
+    int32_t m_bSkipDirs = 0;
+
+    std::array<uint8_t, 257> m_abyEntry{};
+    int32_t m_nEntryLen = 0;
+    int32_t m_nEntryPos = 0;
+    std::array<uint8_t, 28> m_abyStat{};
+    int32_t m_nStatPos = 0;
+    std::array<uint8_t, 4> m_abySize{};
+    int32_t m_nSizePos = 0;
+
+    int32_t m_nReadSize = 0;
+    int32_t m_nReadRemaining = 0;
+    int32_t m_nChunkLen = 0;
+    int32_t m_nChunkPos = 0;
+    int32_t m_bLastReadChunk = 0;
+    int32_t m_nReadDone = 0;
+    std::vector<uint8_t> m_abyChunk;
+    CFileObject m_fileOut;
+    int32_t m_bFileOpen = 0;
+    std::string m_strOutPath;
+    std::string m_strKeptPath;
+    std::time_t m_tDumpStart = 0;
+    std::time_t m_tDumpEnd = 0;
+};
+
+}  // namespace oriel

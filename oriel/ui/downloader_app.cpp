@@ -1,0 +1,32 @@
+#include "oriel/ui/downloader_app.h"
+
+#include "oriel/link/serial_port.h"
+#include "oriel/ui/downloader_dlg.h"
+#include "oriel/ui/sector_dlg.h"
+#include "platform/qsettings_store.h"
+#include "platform/qt_prompts.h"
+
+namespace oriel {
+
+CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setOrganizationName(kSettingsOrganisation);
+    setApplicationName(kSettingsApplication);
+}
+
+int CDownloaderApp::Run() {
+    // The one port exists before the dialog and is closed after it.
+    CSerialPort port;
+    platform::CQSettingsStore settings(kSettingsOrganisation, kSettingsApplication);
+    platform::CQtPrompts prompts;
+    prompts.SetSectorPicker([&prompts](QWidget* parent,
+                                       const platform::SectorChoiceRequest& request,
+                                       std::vector<uint8_t>& flags) {
+        return CSectorDlg::Pick(parent, prompts, request, flags);
+    });
+    CDownloaderDlg dlg(port, settings, prompts);
+    prompts.SetParent(&dlg);
+    dlg.exec();
+    return 0;
+}
+
+}  // namespace oriel
