@@ -24,6 +24,7 @@
 #include "oriel/link/serial_port.h"
 #include "oriel/ui/about_dlg.h"
 #include "oriel/ui/console_text.h"
+#include "oriel/ui/mfx_explorer_dlg.h"
 #include "oriel/ui/port_settings_dlg.h"
 #include "platform/format.h"
 #include "platform/prompts.h"
@@ -261,14 +262,14 @@ QWidget* CDownloaderDlg::BuildMfxRow() {
     auto* pGrid = new QGridLayout(pRow);
     pGrid->setContentsMargins(0, 0, 0, 0);
 
-    // The download type stays "BIN" until the MFX download exists; its radio
-    // buttons are created for their action but never shown.
+    // The download type: what the DOWNLOAD buttons write (shown with the
+    // rest of this row, for a service desk).
     auto* pTypes = new QWidget(pRow);
     auto* pTypeLayout = new QHBoxLayout(pTypes);
     pTypeLayout->addWidget(Add(IDC_TYPE_BIN, new QRadioButton("BIN")));
     pTypeLayout->addWidget(Add(IDC_TYPE_MFX, new QRadioButton("MFX")));
     pTypeLayout->addWidget(Add(IDC_TYPE_BIN_MFX, new QRadioButton("BIN + MFX")));
-    pTypes->hide();
+    pTypeLayout->setContentsMargins(0, 0, 0, 0);
 
     m_pMfxPath = Add(IDC_MFX_PATH, ReadOnlyEdit());
     auto* pChoose = Add(IDC_MFX_CHOOSE, Button("MFX..."));
@@ -286,6 +287,7 @@ QWidget* CDownloaderDlg::BuildMfxRow() {
     pGrid->addWidget(pBytesLabel, 1, 2);
     pGrid->addWidget(m_pMfxCrcButton, 1, 3);
     pGrid->addWidget(m_pMfxCrc, 1, 4);
+    pGrid->addWidget(pTypes, 2, 0, 1, 5);
     pGrid->setColumnStretch(0, 1);
     return pRow;
 }
@@ -388,8 +390,19 @@ void CDownloaderDlg::ConnectActions() {
         connect(ControlAs<QRadioButton>(anTypes[nType]), &QRadioButton::clicked, this,
                 [this, nType] { OnDownloadType(nType); });
     }
-    // Format, Explorer... and Status belong to the NAND operations; they are
-    // created (and shown with "ShowNand") but start nothing yet.
+    connect(ControlAs<QPushButton>(IDC_FORMAT), &QPushButton::clicked, this,
+            [this] { m_session.Nand().StartFormat(); });
+    connect(ControlAs<QPushButton>(IDC_STATUS), &QPushButton::clicked, this,
+            [this] { m_session.Nand().StartStatus(); });
+    connect(ControlAs<QPushButton>(IDC_EXPLORER), &QPushButton::clicked, this,
+            [this] { OnExplorer(); });
+}
+
+void CDownloaderDlg::OnExplorer() {
+    SetProgressPos(0);
+    CMfxExplorerDlg dlg(m_session, m_prompts, this);
+    dlg.Start();
+    dlg.exec();
 }
 
 // --- initialisation ------------------------------------------------------------
@@ -707,13 +720,25 @@ void CDownloaderDlg::OnCrc(int nRow) {
 
 void CDownloaderDlg::OnDownload(int nRow) {
     SyncControls();
+    CNorDownload& d = m_session.Download();
+    if (m_nDownloadType == kDownloadTypeMfx) {
+        // "MFX" writes the package alone; the row's image is not involved.
+        m_session.Package().m_strMfxPath = m_strOgmPath;
+        m_session.Mfx().StartMfxDownload();
+        return;
+    }
     // Opening anything but a regular file could block the UI thread.
     int64_t nSize = 0;
     if (!IsRegularFile(m_astrBinPath[static_cast<size_t>(PathIndexOfRow(nRow))], nSize)) {
         Fail("Fail to open bin file!");
         return;
     }
-    CNorDownload& d = m_session.Download();
+    if (m_nDownloadType != kDownloadTypeBin) {
+        // "BIN + MFX": the row's image, then the package.
+        m_session.Package().m_strMfxPath = m_strOgmPath;
+        d.DownloadBinThenMfx(nRow);
+        return;
+    }
     if (nRow == 1) {
         d.DownloadBootLoader();
     } else if (nRow == 2) {

@@ -115,6 +115,7 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     void OnChooseMfx();
     void OnCrc(int nRow);
     void OnMfxCrc();
+    void OnExplorer();
     void OnDownload(int nRow);
     void OnDownloadType(int nType);
     void OnTabChanged(int nTab);

@@ -14,11 +14,138 @@
 
 #include "oriel/ui/console_text.h"
 #include "oriel/ui/control_ids.h"
+#include "oriel/ui/downloader_session.h"
 #include "platform/format.h"
 
 namespace oriel {
 
 CMfxExplorerDlg::CMfxExplorerDlg(QWidget* parent) : QDialog(parent) {
+    Build();
+}
+
+CMfxExplorerDlg::CMfxExplorerDlg(CDownloaderSession& session, platform::IPrompts& prompts,
+                                 QWidget* parent)
+    : QDialog(parent), m_pSession(&session) {
+    Build();
+    m_pExplorer = std::make_unique<CMfxExplorer>(session.Port(), prompts, *this);
+    m_fnCommand = [this](int nCommand, const std::string& strFile) {
+        if (nCommand == ID_FILE_DUMP) {
+            m_pExplorer->DumpSelectedFile(strFile);
+        } else if (nCommand == ID_FILE_DELETE) {
+            m_pExplorer->DeleteSelectedFile(strFile);
+        } else if (nCommand == ID_FILE_STATUS) {
+            m_pExplorer->ShowFileStatus(strFile);
+        }
+    };
+    connect(m_pTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* pItem, QTreeWidgetItem*) {
+                if (pItem != nullptr && !m_bClosing) {
+                    m_pExplorer->ListDirectory(pItem->data(0, Qt::UserRole).toInt());
+                }
+            });
+    connect(ControlAs<QPushButton>(IDC_EXPLORER_NAND_DUMP), &QPushButton::clicked, this,
+            [this] { m_pExplorer->DumpWholeNand(); });
+}
+
+CMfxExplorerDlg::~CMfxExplorerDlg() {
+    GiveBack();
+}
+
+void CMfxExplorerDlg::GiveBack() {
+    if (m_pSession != nullptr) {
+        m_pSession->GiveBackReceive();
+    }
+}
+
+void CMfxExplorerDlg::Start() {
+    if (!m_pExplorer) {
+        return;
+    }
+    m_pSession->TakeOverReceive([this] { m_pExplorer->OnExplorerRx(); });
+    m_pTree->clear();
+    m_items.clear();
+    m_pExplorer->Open();
+}
+
+void CMfxExplorerDlg::TreeItemAdded(int32_t nItem, int32_t nParent, const std::string& text) {
+    auto* pItem = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
+    pItem->setData(0, Qt::UserRole, nItem);
+    const auto parent = m_items.find(nParent);
+    if (parent == m_items.end()) {
+        m_pTree->addTopLevelItem(pItem);
+    } else {
+        parent->second->addChild(pItem);
+    }
+    m_items[nItem] = pItem;
+}
+
+void CMfxExplorerDlg::TreeItemExpanded(int32_t nItem) {
+    const auto it = m_items.find(nItem);
+    if (it != m_items.end()) {
+        it->second->setExpanded(true);
+    }
+}
+
+void CMfxExplorerDlg::FileListCleared() {
+    m_pFiles->clear();
+    m_nMaxExtent = 0;
+    m_pFiles->horizontalScrollBar()->setRange(0, 0);
+}
+
+void CMfxExplorerDlg::FileAdded(const std::string& name) {
+    const QString text = QString::fromStdString(name);
+    m_pFiles->addItem(text);
+    // Widen the scroll extent to the widest name so far.
+    m_nMaxExtent = std::max(m_nMaxExtent, m_pFiles->fontMetrics().horizontalAdvance(text));
+}
+
+void CMfxExplorerDlg::SetProgressRange(int32_t nMax) {
+    ControlAs<QProgressBar>(IDC_EXPLORER_PROGRESS)->setRange(0, nMax);
+}
+
+void CMfxExplorerDlg::SetProgressPos(int32_t nPos) {
+    ControlAs<QProgressBar>(IDC_EXPLORER_PROGRESS)->setValue(nPos);
+}
+
+void CMfxExplorerDlg::EnableControls(bool bEnable) {
+    m_pTree->setEnabled(bEnable);
+    m_pFiles->setEnabled(bEnable);
+    Control(IDC_EXPLORER_NAND_DUMP)->setEnabled(bEnable);
+}
+
+void CMfxExplorerDlg::EnableTree(bool bEnable) {
+    m_pTree->setEnabled(bEnable);
+}
+
+void CMfxExplorerDlg::ExplorerClosed() {
+    GiveBack();
+    QDialog::accept();
+}
+
+void CMfxExplorerDlg::OnExit() {
+    if (!m_pExplorer) {
+        QDialog::accept();
+        return;
+    }
+    if (m_bClosing) {
+        // The handset did not answer the unmount: close anyway.
+        ExplorerClosed();
+        return;
+    }
+    m_bClosing = true;
+    m_pExplorer->CloseExplorer();
+}
+
+void CMfxExplorerDlg::reject() {
+    if (m_pExplorer && !m_bClosing) {
+        m_bClosing = true;
+        m_pExplorer->CloseExplorer();
+    }
+    GiveBack();
+    QDialog::reject();
+}
+
+void CMfxExplorerDlg::Build() {
     setWindowTitle("MFX Explorer");
 
     m_pTree = new QTreeWidget;
@@ -55,7 +182,7 @@ CMfxExplorerDlg::CMfxExplorerDlg(QWidget* parent) : QDialog(parent) {
     pCancel->setEnabled(false);
     pCancel->hide();
     m_controls[IDC_EXPLORER_CANCEL] = pCancel;
-    connect(pExit, &QPushButton::clicked, this, &QDialog::accept);
+    connect(pExit, &QPushButton::clicked, this, [this] { OnExit(); });
 
     auto* pGrid = new QGridLayout(this);
     pGrid->addWidget(m_pTree, 0, 0, 2, 1);

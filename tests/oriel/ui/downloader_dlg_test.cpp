@@ -420,21 +420,26 @@ TEST_F(DialogTest, ShowNandShowsTheServiceControlsAndTheMfxFileChoiceWorks) {
     EXPECT_TRUE(Shown(IDC_NAND_GROUP));
     EXPECT_TRUE(Shown(IDC_FORMAT));
     EXPECT_TRUE(Shown(IDC_MFX_CHOOSE));
-    // The download type stays "BIN" until the MFX download exists.
-    EXPECT_FALSE(Shown(IDC_TYPE_MFX));
+    // The download type is the service desk's choice too.
+    EXPECT_TRUE(Shown(IDC_TYPE_MFX));
     EXPECT_FALSE(Enabled(IDC_MFX_CHOOSE));
 
     MapCom1ToPty();
     Click(IDC_START);
     dlg->Session().Engine().FinishOperation();
     EXPECT_TRUE(Enabled(IDC_FORMAT));
-    // Not wired to a NAND operation yet: pressing them changes nothing.
+    // Format asks first; "No" changes nothing.
     const std::string log = dlg->LogText();
-    for (int nId : {IDC_FORMAT, IDC_EXPLORER, IDC_STATUS}) {
-        Click(nId);
-    }
+    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    Click(IDC_FORMAT);
     EXPECT_EQ(dlg->LogText(), log);
-    EXPECT_TRUE(prompts.m_messages.empty());
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Sure to FORMAT?"});
+    // Status needs no confirmation.
+    Click(IDC_STATUS);
+    EXPECT_EQ(dlg->LogText(), " \n** Checking MFX system (NAND Flash)... ");
+    EXPECT_EQ(dlg->Session().Engine().m_nOperation, OP_NAND_STATUS);
+    dlg->Session().Engine().FinishOperation();
+    prompts.m_messages.clear();
 
     const std::string mfx = WriteFile("pkg.v2.mfx", 1234567);
     prompts.m_openAnswers.push_back(mfx);

@@ -1,0 +1,189 @@
+#include "fleet/transport/slot_launch.h"
+
+#include <system_error>
+
+#include "fleet/images/container.h"
+#include "fleet/images/image_selection.h"
+#include "fleet/images/platform_profile.h"
+#include "fleet/transport/thread_priority.h"
+#include "platform/diag_log.h"
+#include "platform/format.h"
+#include "platform/prompts.h"
+
+namespace fleet {
+
+CFleetSlots::CFleetSlots()
+    : m_rng(static_cast<std::minstd_rand::result_type>(
+          std::chrono::system_clock::now().time_since_epoch().count())) {}
+
+CFleetSlots::~CFleetSlots() {
+    JoinAll();
+}
+
+bool CFleetSlots::StartWorker(int nSlot, SlotWorker worker) {
+    const size_t i = static_cast<size_t>(nSlot);
+    JoinWorker(nSlot);
+    m_running[i] = true;
+    try {
+        m_threads[i] = std::thread([this, i, worker] {
+            RaiseCurrentThreadPriority();
+            worker(&contexts[i]);
+            m_running[i] = false;
+        });
+    } catch (const std::system_error& e) {
+        m_running[i] = false;
+        platform::Diag("slot", std::string("no worker thread: ") + e.what());
+        return false;
+    }
+    return true;
+}
+
+void CFleetSlots::JoinWorker(int nSlot) {
+    std::thread& t = m_threads[static_cast<size_t>(nSlot)];
+    if (t.joinable()) {
+        t.join();
+    }
+}
+
+void CFleetSlots::JoinAll() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        JoinWorker(i);
+    }
+}
+
+bool CFleetSlots::WorkerRunning(int nSlot) const {
+    return m_running[static_cast<size_t>(nSlot)].load();
+}
+
+int32_t CFleetSlots::NextStagger() {
+    return static_cast<int32_t>(m_rng() % 10);
+}
+
+namespace {
+
+void Tell(const SlotStartRequest& request, const std::string& text) {
+    if (request.pPrompts != nullptr) {
+        request.pPrompts->MessageBox(text, platform::MsgButtons::Ok, platform::MsgIcon::None);
+    } else {
+        platform::Diag("slot", text);
+    }
+}
+
+void Log(const SlotStartRequest& request, const std::string& text) {
+    if (request.fnLog) {
+        request.fnLog(text);
+    }
+}
+
+// The files worker reads what the operator chose; the container worker sets
+// its own flags and must find no table of an earlier job.
+void FillFilesMode(SlotContext& ctx, CImageSelection* pSelection, bool bFilesMode) {
+    ctx.bEboot = 0;
+    ctx.bPda = 0;
+    ctx.pEbootFile = nullptr;
+    ctx.regions.clear();
+    if (!bFilesMode || pSelection == nullptr) {
+        return;
+    }
+    const size_t slot = static_cast<size_t>(ctx.nSlot);
+    ctx.bEboot = pSelection->EbootChosen() ? 1 : 0;
+    ctx.pEbootFile = &pSelection->EbootFile(ctx.nSlot);
+    for (size_t r = 0; r < pSelection->RegionCount(); ++r) {
+        RegionSelection& region = pSelection->Region(r);
+        RegionEntry entry;
+        entry.pImageFile = &region.files[slot];
+        entry.bEnabled = region.bChosen ? 1 : 0;
+        entry.nStartOffset = static_cast<int32_t>(region.regionStart);
+        entry.nEndOffset = static_cast<int32_t>(region.regionEnd);
+        entry.nExpectedChecksum = region.regionChecksum;
+        ctx.regions.push_back(entry);
+        ctx.bPda = ctx.bPda != 0 || region.bChosen ? 1 : 0;
+    }
+}
+
+}  // namespace
+
+SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& request) {
+    SlotStartResult result;
+    uint32_t profileIndex = 0;
+    const bool bIndexRead = ReadContainerProfileIndex(request.strProgramPath, profileIndex);
+
+    for (int i = 0; i < kSlotCount; ++i) {
+        const size_t s = static_cast<size_t>(i);
+        if (slots.states[s] != kSlotReady) {
+            continue;
+        }
+        // Checked at the first ready slot: a start with nothing to start
+        // still completes as before.
+        if (result.nStarted == 0) {
+            if (!bIndexRead) {
+                Tell(request, platform::Format("Cannot read the platform profile index from %s.",
+                                               request.strProgramPath.c_str()));
+                result.outcome = StartOutcome::Refused;
+                return result;
+            }
+            if (profileIndex >= request.profiles.size()) {
+                Tell(request,
+                     platform::Format("The program file names platform profile %u, but there are "
+                                      "only profiles 0 to %d. Pack the program with a valid "
+                                      "profile.",
+                                      profileIndex, static_cast<int>(request.profiles.size()) - 1));
+                result.outcome = StartOutcome::Refused;
+                return result;
+            }
+            if (request.nPlatformRow < 0 ||
+                static_cast<size_t>(request.nPlatformRow) >= request.profiles.size()) {
+                Tell(request, "Choose a platform first.");
+                result.outcome = StartOutcome::Refused;
+                return result;
+            }
+        }
+        const bool bContainer =
+            request.profiles[static_cast<size_t>(request.nPlatformRow)].containerMode != 0;
+        const SlotWorker worker = bContainer ? request.containerWorker : request.filesWorker;
+        if (worker == nullptr) {
+            Tell(request, "This program has no worker for the chosen platform.");
+            result.outcome = result.nStarted == 0 ? StartOutcome::Refused : StartOutcome::Abandoned;
+            return result;
+        }
+
+        slots.JoinWorker(i);  // the context is the slot's again only when its worker is gone
+        SlotContext& ctx = slots.contexts[s];
+        ctx.nSlot = i;
+        ctx.nStagger = slots.NextStagger();
+        ctx.pWindow = request.pWindow;
+        ctx.pPdaPort = &slots.pdaPorts[s];
+        ctx.pPhonePort = &slots.phonePorts[s];
+        ctx.nPhoneFlag = request.options.bPhoneChosen ? 1 : 0;
+        ctx.nPhoneMode = request.options.bPhoneBootloaderUpdate ? 3 : 1;
+        ctx.pProfile = &request.profiles[profileIndex];
+        if (!ctx.programFile.Open(request.strProgramPath)) {
+            Tell(request, kProgramFileOpenError);
+            slots.pdaPorts[s].Close();
+            result.outcome = StartOutcome::Abandoned;
+            return result;
+        }
+        ctx.pPhoneImage = request.pSelection != nullptr ? &request.pSelection->Phone() : nullptr;
+        ctx.strDeviceName = slots.deviceNames[s];
+        ctx.pPhoneComNumber = &slots.phoneComNumbers[s];
+        ctx.nLaunchFlag = request.options.bMultiDownload ? 0 : 1;
+        ctx.nPhoneInit = request.options.bPhoneInit ? 1 : 0;
+        FillFilesMode(ctx, request.pSelection, !bContainer);
+
+        Log(request, platform::Format("PDA %d starts downloading...\r\n", i + 1));
+        if (!slots.StartWorker(i, worker)) {
+            ctx.programFile.Close();
+            Tell(request, platform::Format("The worker of PDA %d could not be started.", i + 1));
+            result.outcome = StartOutcome::Abandoned;
+            return result;
+        }
+        slots.states[s] = kSlotDownloading;
+        slots.busy[s] = 1;
+        --slots.nFreeCount;
+        ++result.nStarted;
+        std::this_thread::sleep_for(request.interval);
+    }
+    return result;
+}
+
+}  // namespace fleet

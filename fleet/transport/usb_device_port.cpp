@@ -1,0 +1,94 @@
+#include "fleet/transport/usb_device_port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "fleet/transport/tty_device.h"
+#include "platform/diag_log.h"
+
+namespace fleet {
+
+bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) {
+    Close();
+    const std::vector<std::string> names =
+        tty::ListMatching(interfaceClass.strFolder, interfaceClass.strPattern);
+    for (int index = 0; index <= nSlot && static_cast<size_t>(index) < names.size(); ++index) {
+        const std::string path = interfaceClass.strFolder + "/" + names[static_cast<size_t>(index)];
+        m_strDevicePath = path;
+        std::printf("Attempting to open %s\n", path.c_str());
+        std::fflush(stdout);
+        std::string why;
+        int fd = tty::OpenExclusive(path, why);
+        if (fd >= 0 && !tty::MakeRaw(fd, tty::LineSettings{}, why)) {
+            tty::Close(fd);
+            fd = -1;
+        }
+        if (fd < 0) {
+            std::printf("FAILED to open %s\n", path.c_str());
+            std::fflush(stdout);
+            platform::Diag("usb", path + ": " + why);
+            continue;
+        }
+        m_hDevice = fd;
+        break;
+    }
+    m_bOpened = 1;
+    return m_hDevice >= 0;
+}
+
+void UsbDevicePort::Close() {
+    if (m_hDevice >= 0) {
+        tty::Close(m_hDevice);
+        m_hDevice = -1;
+    }
+    m_bOpened = 0;
+}
+
+size_t UsbDevicePort::Write(const uint8_t* pData, size_t nLength) {
+    if (m_hDevice < 0) {
+        return 0;
+    }
+    const size_t written = tty::WriteAll(m_hDevice, pData, nLength, m_timing.writeStall);
+    if (written < nLength) {
+        platform::Diag("usb", m_strDevicePath + ": write cut short");
+    }
+    return written;
+}
+
+size_t UsbDevicePort::Read(uint8_t* pData, size_t nWanted, int bWait) {
+    if (m_hDevice < 0 || nWanted == 0) {
+        return 0;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + m_timing.blockingBound;
+    size_t n = 0;
+    for (int pass = 0; pass < m_timing.nPasses; ++pass) {
+        const int queued = tty::BytesQueued(m_hDevice);
+        if (queued < 0) {
+            return 0;
+        }
+        n = std::min(nWanted, static_cast<size_t>(queued));
+        if (n > 0) {
+            break;
+        }
+        if (bWait != 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 ||
+                tty::WaitReadable(m_hDevice, left) == tty::WaitResult::TimedOut) {
+                return 0;
+            }
+            continue;
+        }
+        for (int poll = 0; poll < m_timing.nPolls; ++poll) {
+            if (tty::WaitReadable(m_hDevice, std::chrono::milliseconds(0)) !=
+                tty::WaitResult::TimedOut) {
+                break;
+            }
+            std::this_thread::sleep_for(m_timing.pollSleep);
+        }
+    }
+    return n > 0 ? tty::ReadAvailable(m_hDevice, pData, n) : 0;
+}
+
+}  // namespace fleet

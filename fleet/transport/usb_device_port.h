@@ -1,0 +1,67 @@
+#pragma once
+// The PDA side of a handset: its USB download interface, a tty here. Found by
+// walking the interface links of the device folder (the "interface class"),
+// opened exclusively, and driven with fixed 1024-byte command packets and
+// 4-byte replies. Failures are return values; nothing is shown.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fleet {
+
+// Where the handsets' PDA interfaces appear and how their links are named.
+struct DeviceInterfaceClass {
+    std::string strFolder = "/dev/serial/by-id";
+    std::string strPattern = "usb-*-if01*";  // shell pattern
+};
+
+// The read loop's passes, its polls and the bound on a blocking wait.
+struct UsbPortTiming {
+    int nPasses = 10;
+    int nPolls = 11;
+    std::chrono::milliseconds pollSleep{100};
+    // A blocking read of a handset that never answers ends with 0 bytes after this.
+    std::chrono::milliseconds blockingBound{30000};
+    // A write the line takes nothing of for this long is cut short.
+    std::chrono::milliseconds writeStall{5000};
+};
+
+class UsbDevicePort {
+  public:
+    UsbDevicePort() = default;
+    ~UsbDevicePort() { Close(); }
+    UsbDevicePort(const UsbDevicePort&) = delete;
+    UsbDevicePort& operator=(const UsbDevicePort&) = delete;
+
+    void SetTiming(const UsbPortTiming& timing) { m_timing = timing; }
+
+    // Slot k tries the interfaces 0..k (links in name order) and keeps the
+    // first it can open exclusively, so an interface another slot holds is
+    // passed over. Reports each try on stdout. True when one is open.
+    bool Open(const DeviceInterfaceClass& interfaceClass, int nSlot);
+    void Close();
+
+    // The count written (short when the line stalls or fails).
+    size_t Write(const uint8_t* pData, size_t nLength);
+    // Blocking read.
+    size_t Read(uint8_t* pData, size_t nWanted) { return Read(pData, nWanted, 1); }
+    // bWait 1 waits for input within the blocking bound; 0 polls (about 1.1 s
+    // a pass). What is queued, up to nWanted; 0 when nothing came.
+    size_t Read(uint8_t* pData, size_t nWanted, int bWait);
+
+    bool IsOpen() const { return m_hDevice >= 0; }
+    // 1 once an enumeration has run, 0 after Close; commands that check it
+    // send nothing when it is 0.
+    int32_t OpenedFlag() const { return m_bOpened; }
+    const std::string& DevicePath() const { return m_strDevicePath; }
+
+  private:
+    int m_hDevice = -1;
+    std::string m_strDevicePath;
+    int32_t m_bOpened = 0;
+    UsbPortTiming m_timing;
+};
+
+}  // namespace fleet
