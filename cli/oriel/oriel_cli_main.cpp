@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <thread>
 
@@ -10,6 +11,8 @@
 #include "cli/oriel/cli_runner.h"
 
 int main(int argc, char** argv) {
+    // PC-side names are read in the locale's charset unless --code-page says otherwise.
+    std::setlocale(LC_ALL, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
     orielcli::CliOptions options;
     std::string error;

@@ -22,6 +22,7 @@
 #include "oriel/engine/nor_download.h"
 #include "oriel/link/port_names.h"
 #include "oriel/link/serial_port.h"
+#include "oriel/mfx/code_page.h"
 #include "oriel/ui/about_dlg.h"
 #include "oriel/ui/console_text.h"
 #include "oriel/ui/mfx_explorer_dlg.h"
@@ -423,6 +424,8 @@ void CDownloaderDlg::Initialise() {
             m_settings.GetString(kSettingsGroup, platform::Format("BinPath%d", i), "");
     }
     m_strOgmPath = m_settings.GetString(kSettingsGroup, "OgmPath", "");
+    // The charset of PC-side names in MFX packages; empty = the locale's.
+    SetAnsiCodePage(m_settings.GetString(kSettingsGroup, "CodePage", ""));
     m_strCfgPath = DescriptionPathOf(m_strOgmPath);
     m_pMfxPath->setText(Qs(m_strOgmPath));
     m_pFast->setChecked(m_bFast != 0);

@@ -1,0 +1,76 @@
+#pragma once
+// Detection of attached handsets: a PDA interface link appearing in the
+// device folder gets the top free slot once its download-mode boot loader
+// answers the A T U D handshake; the modem link of the same handset,
+// appearing later while its slot waits for it, wakes the slot's worker.
+// Runs in the window's thread.
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "fleet/transport/device_folder_watch.h"
+#include "fleet/transport/usb_device_port.h"
+#include "fleet/ui/slot_board.h"
+
+namespace fleet {
+
+struct DetectionConfig {
+    DeviceInterfaceClass pdaClass;                // folder and the PDA interface's link pattern
+    std::string strModemPattern = "usb-*-if00*";  // the modem interface's links
+};
+
+// The handset a link belongs to: its name without the interface part
+// ("usb-Sim_Handset_0001-if01" -> "usb-Sim_Handset_0001").
+std::string DeviceNameOfLink(const std::string& strLinkName);
+
+constexpr int kDetectAttempts = 7;
+
+class CDetection {
+  public:
+    using SlotAction = std::function<void(int nSlot)>;
+
+    CDetection(CSlotBoard& board, std::array<UsbDevicePort, kBoardSlots>& ports,
+               DetectionConfig config);
+
+    // What the window does around an accepted handset: send PDA_ATTACHED
+    // (and the backlight command when asked), press "Start downloading"
+    // or enable it.
+    void SetAttachedAction(SlotAction fn) { m_fnAttached = std::move(fn); }
+    void SetStartAction(std::function<void()> fn) { m_fnStart = std::move(fn); }
+    void SetEnableStartAction(std::function<void()> fn) { m_fnEnableStart = std::move(fn); }
+    // The modem port of a watching slot has appeared: set its event.
+    void SetPhonePortAction(SlotAction fn) { m_fnPhonePort = std::move(fn); }
+    void SetStartImmediately(bool b) { m_bStartImmediately = b; }
+
+    void OnDeviceEvent(const DeviceLinkEvent& event);
+    // PDA detection for the top free slot; the slot, or -1.
+    int DetectPda();
+
+    const DetectionConfig& Config() const { return m_config; }
+    // The modem port found for a slot (its path) and its tty number.
+    const std::string& PhonePortPath(int nSlot) const {
+        return m_astrPhonePath[static_cast<size_t>(nSlot)];
+    }
+    const std::atomic<int32_t>& PhoneComNumber(int nSlot) const {
+        return m_anPhoneCom[static_cast<size_t>(nSlot)];
+    }
+    void ClearSlot(int nSlot);
+
+  private:
+    void OnModemArrival(const std::string& strName);
+
+    CSlotBoard& m_board;
+    std::array<UsbDevicePort, kBoardSlots>& m_ports;
+    DetectionConfig m_config;
+    SlotAction m_fnAttached;
+    std::function<void()> m_fnStart;
+    std::function<void()> m_fnEnableStart;
+    SlotAction m_fnPhonePort;
+    bool m_bStartImmediately = true;
+    std::array<std::string, kBoardSlots> m_astrPhonePath{};
+    std::array<std::atomic<int32_t>, kBoardSlots> m_anPhoneCom{};
+};
+
+}  // namespace fleet

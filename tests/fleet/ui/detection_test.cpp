@@ -1,0 +1,238 @@
+// Detection over pseudo-terminals published as device links, with the test
+// playing each handset's download-mode boot loader.
+#include "fleet/ui/detection.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+using namespace fleet;
+namespace fs = std::filesystem;
+
+// A handset's interface: a pty linked into the folder; a thread answers the
+// handshake with OKUD (or with garbage when told to).
+class FakeInterface {
+  public:
+    FakeInterface(const std::string& folder, const std::string& name, bool bAnswer = true)
+        : m_link(folder + "/" + name), m_bAnswer(bAnswer) {
+        fs::create_symlink(m_pty.SlavePath(), m_link);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~FakeInterface() {
+        m_bStop = true;
+        m_thread.join();
+        fs::remove(m_link);
+    }
+    const std::string& Link() const { return m_link; }
+    int Handshakes() const { return m_nHandshakes; }
+
+  private:
+    void Serve() {
+        std::vector<uint8_t> got;
+        while (!m_bStop) {
+            const std::vector<uint8_t> b = m_pty.ReadAvailable(std::chrono::milliseconds(5));
+            got.insert(got.end(), b.begin(), b.end());
+            if (got.size() >= 4) {
+                if (std::string(got.begin(), got.begin() + 4) == "ATUD") {
+                    ++m_nHandshakes;
+                    m_pty.Write(m_bAnswer ? std::vector<uint8_t>{'O', 'K', 'U', 'D'}
+                                          : std::vector<uint8_t>{'N', 'O', 'P', 'E'});
+                }
+                got.erase(got.begin(), got.begin() + 4);
+            }
+        }
+    }
+    testsupport::CPtyPair m_pty;
+    std::string m_link;
+    bool m_bAnswer;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_nHandshakes{0};
+    std::thread m_thread;
+};
+
+class Detection : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/fleet_detect_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_dir = dir;
+        UsbPortTiming fast;
+        fast.nPasses = 2;
+        fast.nPolls = 3;
+        fast.pollSleep = std::chrono::milliseconds(20);
+        for (UsbDevicePort& p : ports) {
+            p.SetTiming(fast);
+        }
+        DetectionConfig config;
+        config.pdaClass.strFolder = m_dir;
+        config.pdaClass.strPattern = "usb-*-if01*";
+        detection = std::make_unique<CDetection>(board, ports, config);
+        detection->SetAttachedAction([this](int slot) { attached.push_back(slot); });
+        detection->SetStartAction([this] { ++starts; });
+        detection->SetPhonePortAction([this](int slot) { woken.push_back(slot); });
+        detection->SetStartImmediately(false);
+        board.Detect();
+    }
+    void TearDown() override {
+        for (UsbDevicePort& p : ports) {
+            p.Close();
+        }
+        handsets.clear();
+        fs::remove_all(m_dir);
+    }
+    // A handset appears: its link, then the folder's event.
+    FakeInterface& Plug(const std::string& serial, bool bAnswer = true) {
+        const std::string name = "usb-Sim_Handset_" + serial + "-if01";
+        handsets.push_back(std::make_unique<FakeInterface>(m_dir, name, bAnswer));
+        detection->OnDeviceEvent({name, true});
+        return *handsets.back();
+    }
+
+    std::string m_dir;
+    CSlotBoard board;
+    std::array<UsbDevicePort, kBoardSlots> ports;
+    std::unique_ptr<CDetection> detection;
+    std::vector<std::unique_ptr<FakeInterface>> handsets;
+    std::vector<int> attached;
+    std::vector<int> woken;
+    int starts = 0;
+};
+
+TEST_F(Detection, HandsetsFillTheSlotsFromTheTopOfTheStack) {
+    Plug("0001");
+    Plug("0002");
+    EXPECT_EQ(attached, (std::vector<int>{0, 1}));
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0001");
+    EXPECT_EQ(board.Slot(1).strDeviceName, "usb-Sim_Handset_0002");
+    EXPECT_EQ(board.Slot(0).nState, kSlotReady);
+    EXPECT_EQ(board.Slot(0).strProgressText, "Ready to download...");
+    EXPECT_EQ(board.Slot(0).nLabelColour, kColourGreen);
+    EXPECT_EQ(board.Slot(1).strLog, "Device name:usb-Sim_Handset_0002\r\n");
+    EXPECT_EQ(board.Log(), "PDA Device 1 detected.\r\nPDA Device 2 detected.\r\n");
+    EXPECT_EQ(board.m_nDetected, 2);
+    EXPECT_EQ(starts, 0);
+
+    // Slot 0 finishes and is reset: the next handset gets it again.
+    board.SlotStarted(0);
+    board.OnPdaProgress(218, 0);
+    ports[0].Close();
+    board.ResetSlot(0);
+    Plug("0003");
+    EXPECT_EQ(attached.back(), 0);
+}
+
+TEST_F(Detection, AHandsetAlreadyServedIsIgnored) {
+    Plug("0001");
+    // Its port is given up (as after the switch to the modem) and the same
+    // interface shows up again.
+    ports[0].Close();
+    detection->OnDeviceEvent({"usb-Sim_Handset_0001-if01", true});
+    EXPECT_EQ(attached, std::vector<int>{0});
+    EXPECT_EQ(board.m_nDetected, 1);
+    EXPECT_EQ(board.TopFreeSlot(), 1);
+    EXPECT_FALSE(ports[1].IsOpen());
+}
+
+TEST_F(Detection, AnInterfaceThatDoesNotAnswerIsNotTaken) {
+    FakeInterface& h = Plug("0009", false);
+    EXPECT_TRUE(attached.empty());
+    EXPECT_EQ(h.Handshakes(), kDetectAttempts);
+    EXPECT_EQ(board.Log(), "PDA Device not found.\r\n");
+    EXPECT_EQ(board.TopFreeSlot(), 0);
+}
+
+TEST_F(Detection, TheEighthHandsetStartsTheBatchByItself) {
+    for (int i = 0; i < kBoardSlots; ++i) {
+        Plug("000" + std::to_string(i));
+    }
+    EXPECT_EQ(board.m_nDetected, kBoardSlots);
+    EXPECT_EQ(starts, 1);
+    // Nothing more is taken.
+    Plug("0099");
+    EXPECT_EQ(attached.size(), static_cast<size_t>(kBoardSlots));
+}
+
+TEST_F(Detection, NothingHappensUntilDetectionIsArmed) {
+    board.ResetAll();
+    Plug("0001");
+    EXPECT_TRUE(attached.empty());
+    EXPECT_FALSE(ports[0].IsOpen());
+}
+
+TEST_F(Detection, TheModemLinkWakesOnlyAWatchingSlot) {
+    Plug("0001");
+    board.SlotStarted(0);
+    testsupport::CPtyPair modem;
+    const std::string name = "usb-Sim_Handset_0001-if00";
+    fs::create_symlink(modem.SlavePath(), m_dir + "/" + name);
+    detection->OnDeviceEvent({name, true});
+    EXPECT_TRUE(woken.empty());  // not watching yet
+    board.OnPhoneProgress(300, 0);
+    detection->OnDeviceEvent({name, true});
+    EXPECT_EQ(woken, std::vector<int>{0});
+    const int tty = TtyNumberOf(modem.SlavePath());
+    EXPECT_GT(tty, 0);
+    EXPECT_EQ(detection->PhoneComNumber(0).load(), tty);
+    EXPECT_EQ(detection->PhonePortPath(0), m_dir + "/" + name);
+    EXPECT_NE(board.Slot(0).strLog.find("PHONE-COM" + std::to_string(tty) + " detected\r\n"),
+              std::string::npos);
+    // Another handset's modem does not wake slot 0.
+    detection->OnDeviceEvent({"usb-Sim_Handset_0002-if00", true});
+    EXPECT_EQ(woken.size(), 1u);
+}
+
+TEST(DeviceFolderWatch, ReportsLinksComingAndGoing) {
+    char dir[] = "/tmp/fleet_watch_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string folder = std::string(dir) + "/by-id";  // not there yet
+    CDeviceFolderWatch watch;
+    std::string error;
+    ASSERT_TRUE(watch.Start(folder, error)) << error;
+    fs::create_directory(folder);
+    fs::create_symlink("/dev/null", folder + "/usb-A-if01");
+    std::vector<DeviceLinkEvent> events;
+    for (int i = 0; i < 100 && events.empty(); ++i) {
+        pollfd p{watch.Fd(), POLLIN, 0};
+        poll(&p, 1, 20);
+        const auto more = watch.ReadEvents();
+        events.insert(events.end(), more.begin(), more.end());
+    }
+    // The link may be seen by the folder scan, by its own event, or both.
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].strName, "usb-A-if01");
+    EXPECT_TRUE(events[0].bArrived);
+    fs::remove(folder + "/usb-A-if01");
+    events.clear();
+    for (int i = 0; i < 100 && events.empty(); ++i) {
+        pollfd p{watch.Fd(), POLLIN, 0};
+        poll(&p, 1, 20);
+        events = watch.ReadEvents();
+    }
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_FALSE(events[0].bArrived);
+    fs::remove_all(dir);
+}
+
+TEST(DeviceNames, ComeFromTheLinkNameAndTheTty) {
+    EXPECT_EQ(DeviceNameOfLink("usb-Sim_Handset_0001-if01"), "usb-Sim_Handset_0001");
+    EXPECT_EQ(DeviceNameOfLink("/dev/serial/by-id/usb-Acme_Phone_X12-if00-port0"),
+              "usb-Acme_Phone_X12");
+    EXPECT_EQ(DeviceNameOfLink("plain"), "plain");
+    EXPECT_EQ(TtyNumberOf("/dev/ttyACM3"), 3);
+    EXPECT_EQ(TtyNumberOf("/dev/pts/7"), 7);
+    EXPECT_EQ(TtyNumberOf("/dev/console"), 0);
+    EXPECT_TRUE(LinkNameMatches("usb-Sim_Handset_1-if01", "usb-*-if01*"));
+    EXPECT_FALSE(LinkNameMatches("usb-Sim_Handset_1-if00", "usb-*-if01*"));
+}
+
+}  // namespace
