@@ -1,7 +1,6 @@
 #include "cli/oriel/cli_runner.h"
 
 #include <memory>
-#include <optional>
 
 #include "cli/oriel/cli_console.h"
 #include "oriel/engine/engine_states.h"
@@ -72,7 +71,8 @@ CCliRunner::Wait CCliRunner::WaitFor(const std::function<bool()>& pred) {
     const auto silence = std::chrono::seconds(m_options.nTimeoutSeconds);
     // The engine waits in WAIT_COMPLETE_ACK for as long as the handset keeps
     // answering wrongly; a run must not.
-    std::optional<Clock::time_point> stuckSince;
+    Clock::time_point stuckSince{};
+    bool bStuck = false;
     for (;;) {
         if (m_loop.RunUntil(pred, std::chrono::milliseconds(200))) {
             return Wait::Done;
@@ -82,11 +82,14 @@ CCliRunner::Wait CCliRunner::WaitFor(const std::function<bool()>& pred) {
         }
         const auto now = Clock::now();
         if (m_pEngine != nullptr && m_pEngine->m_nState == oriel::WAIT_COMPLETE_ACK) {
-            stuckSince = stuckSince.value_or(now);
+            if (!bStuck) {
+                bStuck = true;
+                stuckSince = now;
+            }
         } else {
-            stuckSince.reset();
+            bStuck = false;
         }
-        if (now - m_tLastHeard > silence || (stuckSince && now - *stuckSince > silence)) {
+        if (now - m_tLastHeard > silence || (bStuck && now - stuckSince > silence)) {
             return Wait::Timeout;
         }
     }
