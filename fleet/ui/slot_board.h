@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fleet/images/platform_profile.h"
+#include "fleet/transport/slot_launch.h"  // SlotState
 
 namespace fleet {
 
@@ -21,14 +22,6 @@ constexpr uint32_t kColourYellow = 0x00FFFF;
 constexpr uint32_t kColourGreen = 0x00FF00;
 constexpr uint32_t kColourBlue = 0xFF0000;
 constexpr uint32_t kColourRed = 0x0000FF;
-
-enum SlotState : int32_t {
-    kSlotEmpty = 0,
-    kSlotReady = 1,
-    kSlotDownloading = 2,
-    kSlotFinished = 3,
-    kSlotFailed = 4,
-};
 
 // Longest text one AppendLog/AppendSlotLog call adds (the rest is cut).
 constexpr size_t kLogLineLimit = 511;

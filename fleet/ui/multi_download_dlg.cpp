@@ -1,0 +1,546 @@
+#include "fleet/ui/multi_download_dlg.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QVBoxLayout>
+
+#include "fleet/images/program_file.h"
+#include "fleet/transport/slot_events.h"
+#include "fleet/transport/slot_messages.h"
+#include "fleet/ui/fleet_controls.h"
+#include "platform/format.h"
+#include "platform/prompts.h"
+#include "platform/settings_store.h"
+
+namespace fleet {
+
+namespace {
+
+// Control ids of the window.
+enum : int {
+    IDC_DETECT = 1021,
+    IDC_START = 1022,
+    IDC_RESET_ALL = 1069,
+    IDC_START_IMMEDIATELY = 1047,
+    IDC_MULTI = 1048,
+    IDC_COUNTER = 1025,
+    IDC_LOG = 1017,
+    IDC_EBOOT = 1019,
+    IDC_PDA = 1035,
+    IDC_PDA_GSM = 1041,
+    IDC_PHONE = 1036,
+    IDC_COMBINED = 1037,
+    IDC_EBOOT_PATH = 1020,
+    IDC_PDA_PATH = 1023,
+    IDC_PDA_GSM_PATH = 1040,
+    IDC_PHONE_PATH = 1026,
+    IDC_LAUNCH = 1050,
+    IDC_PHONE_BOOT_UPDATE = 1051,
+    IDC_BACKLIGHT = 1052,
+    IDC_PHONE_INIT = 1053,
+    IDC_PLATFORM_LABEL = 1057,
+    IDC_PLATFORM = 1070,
+};
+constexpr std::array<int, kBoardSlots> kLabelIds{1029, 1027, 1028, 1030, 1031, 1032, 1033, 1034};
+constexpr std::array<int, kBoardSlots> kResetIds{1049, 1062, 1063, 1064, 1065, 1066, 1067, 1068};
+constexpr std::array<int, kBoardSlots> kSeeLogIds{1012, 1013, 1014, 1015, 1016, 1018, 1038, 1039};
+constexpr int kMultiHeight = 305;  // the window grows by this for slots 2-8
+
+const std::string kSeparator = std::string(87, '-') + "\r\n";
+
+QString Qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+DetectionConfig ReadDetectionConfig(const platform::ISettingsStore& settings) {
+    DetectionConfig c;
+    c.pdaClass.strFolder = settings.GetString("Detection", "Folder", c.pdaClass.strFolder);
+    c.pdaClass.strPattern = settings.GetString("Detection", "PdaPattern", c.pdaClass.strPattern);
+    c.strModemPattern = settings.GetString("Detection", "ModemPattern", c.strModemPattern);
+    return c;
+}
+
+CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
+                                     const platform::ISettingsStore& settings, QWidget* parent)
+    : QDialog(parent),
+      m_prompts(prompts),
+      m_selection(prompts, [this](const std::string& t) { Log(t); }) {
+    const DetectionConfig config = ReadDetectionConfig(settings);
+    m_pDetection = std::make_unique<CDetection>(m_board, m_slots.pdaPorts, config);
+    m_pDetection->SetStartAction([this] {
+        // As the Part posts the button's command: run it from the loop.
+        QMetaObject::invokeMethod(
+            this, [this] { StartDownloading(); }, Qt::QueuedConnection);
+    });
+    m_pDetection->SetEnableStartAction([this] { Control(IDC_START)->setEnabled(true); });
+    m_pDetection->SetPhonePortAction([this](int nSlot) {
+        m_slots.phoneComNumbers[static_cast<size_t>(nSlot)] =
+            m_pDetection->PhoneComNumber(nSlot).load();
+        g_phonePortEvents[static_cast<size_t>(nSlot)].Set();
+    });
+    m_target.SetHandler([this](const platform::WindowMessage& m) { OnMessage(m); });
+    Build();
+    const std::vector<std::string> platforms = m_selection.LoadPlatformProfiles();
+    for (const std::string& p : platforms) {
+        m_pPlatform->addItem(Qs(p));
+    }
+    m_pPlatform->setCurrentIndex(kInitialComboSelection);
+    m_selection.OnPlatformSelected(kInitialComboSelection);
+    m_board.SetProfile(m_selection.CurrentProfile());
+    std::string error;
+    if (m_watch.Start(config.pdaClass.strFolder, error)) {
+        m_pNotifier = new QSocketNotifier(m_watch.Fd(), QSocketNotifier::Read, this);
+        connect(m_pNotifier, &QSocketNotifier::activated, this, [this] { OnDeviceFolder(); });
+    } else {
+        Log(error + "\r\n");
+    }
+    InitSlotsUi();
+    EnableOptions(false);
+    setWindowTitle(Qs(ProgramBaseName()));
+}
+
+CMultiDownloadDlg::~CMultiDownloadDlg() {
+    m_target.SetHandler(nullptr);
+    m_slots.JoinAll();
+}
+
+void CMultiDownloadDlg::SetWorkers(SlotWorker container, SlotWorker files) {
+    m_containerWorker = container;
+    m_filesWorker = files;
+}
+
+QWidget* CMultiDownloadDlg::Control(int nId) const {
+    const auto it = m_controls.find(nId);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QString CMultiDownloadDlg::LogText() const {
+    return m_pLog->toPlainText();
+}
+
+void CMultiDownloadDlg::Build() {
+    auto add = [this](int nId, QWidget* w) {
+        m_controls[nId] = w;
+        return w;
+    };
+    auto* pMain = new QVBoxLayout(this);
+    // The About entry lives in the window's menu here.
+    auto* pMenuBar = new QMenuBar;
+    QMenu* pHelp = pMenuBar->addMenu("Help");
+    connect(pHelp->addAction("About FLDL..."), &QAction::triggered, this, [this] {
+        m_prompts.MessageBox("Multi-Threaded CrewDownloader\nVersion 2.0 (2007.10.29)",
+                             platform::MsgButtons::Ok, platform::MsgIcon::Information);
+    });
+    pMain->setMenuBar(pMenuBar);
+
+    auto* pDetectBox = new QGroupBox(" Detect a device");
+    auto* pDetect = new QHBoxLayout(pDetectBox);
+    auto* pDetectButton = static_cast<QPushButton*>(add(IDC_DETECT, new QPushButton("Detect")));
+    auto* pStart = static_cast<QPushButton*>(add(IDC_START, new QPushButton("Start downloading")));
+    auto* pResetAll = static_cast<QPushButton*>(add(IDC_RESET_ALL, new QPushButton("reset all")));
+    m_pStartImmediately = static_cast<QCheckBox*>(
+        add(IDC_START_IMMEDIATELY, new QCheckBox("Start downloading immediately")));
+    m_pMulti = static_cast<QCheckBox*>(add(IDC_MULTI, new QCheckBox("Multi Download")));
+    m_pCounter =
+        static_cast<QLabel*>(add(IDC_COUNTER, new QLabel("Currently 0 device(s) detected.")));
+    pDetect->addWidget(pDetectButton);
+    pDetect->addWidget(pStart);
+    pDetect->addWidget(pResetAll);
+    pDetect->addWidget(m_pStartImmediately);
+    pDetect->addWidget(m_pMulti);
+    pDetect->addStretch(1);
+    pDetect->addWidget(m_pCounter);
+    pMain->addWidget(pDetectBox);
+
+    auto* pProgressBox = new QGroupBox("Download Progress");
+    auto* pGrid = new QGridLayout(pProgressBox);
+    for (int i = 0; i < kBoardSlots; ++i) {
+        const size_t s = static_cast<size_t>(i);
+        m_apLabel[s] = new CColorLabel(Qs(platform::Format("PDA %d", i + 1)));
+        m_apProgress[s] = new CTextProgressCtrl;
+        m_apReset[s] = new QPushButton("reset");
+        m_apSeeLog[s] = new QPushButton("See Log");
+        add(kLabelIds[s], m_apLabel[s]);
+        add(1000 + i, m_apProgress[s]);
+        add(kResetIds[s], m_apReset[s]);
+        add(kSeeLogIds[s], m_apSeeLog[s]);
+        pGrid->addWidget(m_apLabel[s], i, 0);
+        pGrid->addWidget(m_apProgress[s], i, 1);
+        pGrid->addWidget(m_apReset[s], i, 2);
+        pGrid->addWidget(m_apSeeLog[s], i, 3);
+        connect(m_apReset[s], &QPushButton::clicked, this, [this, i] { ResetSlot(i); });
+        connect(m_apSeeLog[s], &QPushButton::clicked, this, [this, i] { ShowSlotLog(i); });
+    }
+    pGrid->setColumnStretch(1, 1);
+    pMain->addWidget(pProgressBox);
+
+    m_pLog = static_cast<QPlainTextEdit*>(add(IDC_LOG, new QPlainTextEdit));
+    m_pLog->setReadOnly(true);
+    m_pLog->setMinimumHeight(120);
+    pMain->addWidget(m_pLog, 1);
+
+    // The image selection: its controls have no place in the original
+    // layout, so they live in a panel that can be folded away.
+    m_pImages = new QGroupBox("Step 1. Select images to download");
+    m_pImages->setCheckable(true);
+    auto* pImages = new QGridLayout(m_pImages);
+    const std::pair<int, const char*> toggles[] = {{IDC_EBOOT, "EBoot"},
+                                                   {IDC_PDA, "PDA"},
+                                                   {IDC_PDA_GSM, "PDA(GSM)"},
+                                                   {IDC_PHONE, "Phone"},
+                                                   {IDC_COMBINED, "EBOOT+PDA+PHONE"}};
+    const int paths[] = {IDC_EBOOT_PATH, IDC_PDA_PATH, IDC_PDA_GSM_PATH, IDC_PHONE_PATH, 0};
+    const int kinds[] = {kImageEboot, kImagePda, kImagePdaGsm, kImagePhone, -1};
+    for (int k = 0; k < 5; ++k) {
+        auto* b =
+            static_cast<QPushButton*>(add(toggles[k].first, new QPushButton(toggles[k].second)));
+        pImages->addWidget(b, k, 0);
+        if (paths[k] != 0) {
+            auto* e = static_cast<QLineEdit*>(add(paths[k], new QLineEdit));
+            e->setReadOnly(true);
+            pImages->addWidget(e, k, 1, 1, 3);
+        }
+        const int kind = kinds[k];
+        connect(b, &QPushButton::clicked, this, [this, kind] {
+            if (kind < 0) {
+                m_selection.SetCombinedChosen(!m_selection.CombinedChosen());
+            } else {
+                m_selection.SetImageChosen(kind, m_selection.PathText(kind).empty());
+            }
+            Refresh();
+        });
+    }
+    Control(IDC_PDA_GSM)->hide();
+    Control(IDC_PDA_GSM_PATH)->hide();
+    const std::pair<int, const char*> options[] = {
+        {IDC_LAUNCH, "Launch after download"},
+        {IDC_PHONE_BOOT_UPDATE, "Phone Bootloader Update"},
+        {IDC_BACKLIGHT, "turn off backlight"},
+        {IDC_PHONE_INIT, "Phone Initialization"}};
+    for (int k = 0; k < 4; ++k) {
+        pImages->addWidget(add(options[k].first, new QCheckBox(options[k].second)), 5 + k / 2,
+                           2 * (k % 2), 1, 2);
+    }
+    connect(static_cast<QCheckBox*>(Control(IDC_PHONE_INIT)), &QCheckBox::toggled, this,
+            [this](bool b) {
+                if (b) {
+                    m_prompts.MessageBox("All Data will be deleted. ESN, AKEY,Cal Data,etc..",
+                                         platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+                }
+            });
+    m_pPlatformLabel = new CColorLabel("Select a platform");
+    add(IDC_PLATFORM_LABEL, m_pPlatformLabel);
+    m_pPlatform = static_cast<QComboBox*>(add(IDC_PLATFORM, new QComboBox));
+    pImages->addWidget(m_pPlatformLabel, 7, 0);
+    pImages->addWidget(m_pPlatform, 7, 1, 1, 3);
+    connect(m_pPlatform, &QComboBox::activated, this, [this](int n) {
+        m_selection.OnPlatformSelected(n);
+        m_board.SetProfile(m_selection.CurrentProfile());
+        Refresh();
+    });
+    pMain->addWidget(m_pImages);
+
+    connect(pDetectButton, &QPushButton::clicked, this, [this] { Detect(); });
+    connect(pStart, &QPushButton::clicked, this, [this] { StartDownloading(); });
+    connect(pResetAll, &QPushButton::clicked, this, [this] { ResetAll(); });
+    connect(m_pMulti, &QCheckBox::clicked, this, [this](bool b) { SetMultiDownload(b); });
+    connect(m_pStartImmediately, &QCheckBox::clicked, this,
+            [this](bool b) { SetStartImmediately(b); });
+}
+
+void CMultiDownloadDlg::Log(const std::string& text) {
+    m_board.AppendLog(text);
+    ShowLog();
+}
+
+void CMultiDownloadDlg::ShowLog() {
+    // Only what is new goes into the box; a reset empties it.
+    const std::string& log = m_board.Log();
+    if (log.size() < m_nLogShown) {
+        m_pLog->clear();
+        m_nLogShown = 0;
+    }
+    if (log.size() == m_nLogShown) {
+        return;
+    }
+    QString t = Qs(log.substr(m_nLogShown));
+    t.replace("\r\n", "\n");
+    m_pLog->moveCursor(QTextCursor::End);
+    m_pLog->insertPlainText(t);
+    m_pLog->verticalScrollBar()->setValue(m_pLog->verticalScrollBar()->maximum());
+    m_nLogShown = log.size();
+}
+
+void CMultiDownloadDlg::EnableOptions(bool bOn) {
+    for (int nId : {IDC_EBOOT, IDC_PDA, IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_START_IMMEDIATELY,
+                    IDC_MULTI, IDC_PHONE_BOOT_UPDATE, IDC_PHONE_INIT, IDC_LAUNCH, IDC_DETECT}) {
+        Control(nId)->setEnabled(bOn);
+    }
+}
+
+void CMultiDownloadDlg::InitSlotsUi() {
+    m_board.InitSlots();
+    for (int i = 0; i < kBoardSlots; ++i) {
+        m_slots.pdaPorts[static_cast<size_t>(i)].Close();
+        m_slots.phonePorts[static_cast<size_t>(i)].Close();
+        m_slots.states[static_cast<size_t>(i)] = kSlotEmpty;
+        m_slots.deviceNames[static_cast<size_t>(i)].clear();
+        m_slots.phoneComNumbers[static_cast<size_t>(i)] = 0;
+        m_pDetection->ClearSlot(i);
+        m_apReset[static_cast<size_t>(i)]->setEnabled(false);
+    }
+    m_slots.nFreeCount = kSlotCount;
+    m_pStartImmediately->setChecked(true);
+    m_pStartImmediately->setEnabled(true);
+    Control(IDC_BACKLIGHT)->setEnabled(false);
+    for (int nId : {IDC_EBOOT, IDC_PDA, IDC_PHONE, IDC_COMBINED, IDC_PLATFORM}) {
+        Control(nId)->setEnabled(true);
+    }
+    Control(IDC_DETECT)->setEnabled(false);
+    Control(IDC_RESET_ALL)->setEnabled(false);
+    Control(IDC_START)->setEnabled(false);
+    m_pMulti->setChecked(false);
+    for (int i = 1; i < kBoardSlots; ++i) {
+        for (QWidget* w : {static_cast<QWidget*>(m_apLabel[static_cast<size_t>(i)]),
+                           static_cast<QWidget*>(m_apProgress[static_cast<size_t>(i)]),
+                           static_cast<QWidget*>(m_apReset[static_cast<size_t>(i)]),
+                           static_cast<QWidget*>(m_apSeeLog[static_cast<size_t>(i)])}) {
+            w->hide();
+        }
+    }
+    ShowLog();
+    Refresh();
+}
+
+void CMultiDownloadDlg::RefreshSlot(int i) {
+    const SlotView& v = m_board.Slot(i);
+    const size_t s = static_cast<size_t>(i);
+    m_apLabel[s]->setText(Qs(v.strLabel));
+    m_apLabel[s]->SetBackgroundColour(v.nLabelColour);
+    m_apProgress[s]->SetText(v.strProgressText);
+    m_apProgress[s]->SetPos(v.nProgress);
+    if (v.bResetEnabled) {
+        m_apReset[s]->setEnabled(true);
+    }
+}
+
+void CMultiDownloadDlg::Refresh() {
+    for (int i = 0; i < kBoardSlots; ++i) {
+        RefreshSlot(i);
+    }
+    m_pCounter->setText(Qs(m_board.CounterText()));
+    const PlatformControls& pc = m_selection.Controls();
+    m_pPlatformLabel->SetBackgroundColour(pc.nPlatformLabelColour);
+    static_cast<QLineEdit*>(Control(IDC_EBOOT_PATH))
+        ->setText(Qs(m_selection.PathText(kImageEboot)));
+    static_cast<QLineEdit*>(Control(IDC_PDA_PATH))->setText(Qs(m_selection.PathText(kImagePda)));
+    static_cast<QLineEdit*>(Control(IDC_PHONE_PATH))
+        ->setText(Qs(m_selection.PathText(kImagePhone)));
+    if (pc.bDetectEnabled && m_board.m_bDetectArmed == 0) {
+        Control(IDC_DETECT)->setEnabled(true);
+    }
+    if (m_board.SelectorsEnabled() && m_board.BatchEnded()) {
+        for (int nId : {IDC_EBOOT, IDC_PDA, IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_PLATFORM,
+                        IDC_RESET_ALL}) {
+            Control(nId)->setEnabled(true);
+        }
+    }
+}
+
+void CMultiDownloadDlg::Detect() {
+    m_board.Detect();
+    m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
+    EnableOptions(false);
+    if (!m_pStartImmediately->isChecked()) {
+        Control(IDC_START)->setEnabled(true);
+    }
+    Refresh();
+}
+
+void CMultiDownloadDlg::StartDownloading() {
+    Log(kSeparator);
+    for (int i = 0; i < kBoardSlots; ++i) {
+        m_slots.states[static_cast<size_t>(i)] = m_board.Slot(i).nState;
+        m_slots.deviceNames[static_cast<size_t>(i)] = m_board.Slot(i).strDeviceName;
+    }
+    SlotStartRequest request;
+    request.profiles = m_selection.Profiles();
+    request.nPlatformRow = m_selection.CurrentProfileIndex();
+    request.pSelection = &m_selection;
+    request.options.bPhoneChosen = m_selection.PhoneChosen();
+    request.options.bPhoneBootloaderUpdate =
+        static_cast<QCheckBox*>(Control(IDC_PHONE_BOOT_UPDATE))->isChecked();
+    request.options.bMultiDownload = m_pMulti->isChecked();
+    request.options.bPhoneInit = static_cast<QCheckBox*>(Control(IDC_PHONE_INIT))->isChecked();
+    request.pWindow = &m_target;
+    request.pPrompts = &m_prompts;
+    request.fnLog = [this](const std::string& t) { Log(t); };
+    request.containerWorker = m_containerWorker;
+    request.filesWorker = m_filesWorker;
+    request.interval = m_startInterval;
+    const SlotStartResult result = StartReadySlots(m_slots, request);
+    for (int i = 0; i < kBoardSlots; ++i) {
+        if (m_slots.states[static_cast<size_t>(i)] == kSlotDownloading &&
+            m_board.Slot(i).nState == kSlotReady) {
+            m_board.SlotStarted(i);
+        }
+    }
+    if (result.outcome != StartOutcome::Abandoned) {
+        Log(kSeparator);
+        if (m_selection.EbootChosen()) {
+            Log("EBOOT will be written. \r\n");
+        }
+        if (m_selection.PhoneChosen()) {
+            Log("PHONE will be written. \r\n");
+        }
+        Log("Don't plug it out until the label becomes blue!!! \r\n");
+        Log(kSeparator);
+        for (int nId : {IDC_START, IDC_START_IMMEDIATELY, IDC_MULTI, IDC_EBOOT, IDC_PDA,
+                        IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_RESET_ALL, IDC_PLATFORM}) {
+            Control(nId)->setEnabled(false);
+        }
+        m_pStartImmediately->setChecked(true);
+        m_pDetection->SetStartImmediately(true);
+    }
+    Refresh();
+}
+
+void CMultiDownloadDlg::ResetSlot(int nSlot) {
+    m_slots.JoinWorker(nSlot);
+    m_slots.pdaPorts[static_cast<size_t>(nSlot)].Close();
+    m_slots.phonePorts[static_cast<size_t>(nSlot)].Close();
+    m_slots.states[static_cast<size_t>(nSlot)] = kSlotEmpty;
+    m_slots.phoneComNumbers[static_cast<size_t>(nSlot)] = 0;
+    m_pDetection->ClearSlot(nSlot);
+    m_board.ResetSlot(nSlot);
+    m_apReset[static_cast<size_t>(nSlot)]->setEnabled(false);
+    Refresh();
+}
+
+void CMultiDownloadDlg::ResetAll() {
+    if (m_prompts.MessageBox("Unplug all devices and press OK!", platform::MsgButtons::Ok,
+                             platform::MsgIcon::None) != platform::MsgAnswer::Ok) {
+        return;
+    }
+    m_slots.JoinAll();
+    SetMultiDownload(false);
+    InitSlotsUi();
+    EnableOptions(true);
+    Control(IDC_DETECT)->setEnabled(true);
+    Refresh();
+}
+
+void CMultiDownloadDlg::ShowSlotLog(int nSlot) {
+    const std::string log = m_board.Slot(nSlot).strLog;
+    if (m_fnShowLog) {
+        m_fnShowLog(nSlot, log);
+        return;
+    }
+    CSlotLogDlg dlg(nSlot, log, this);
+    dlg.exec();
+}
+
+void CMultiDownloadDlg::SetMultiDownload(bool bOn) {
+    const bool bWasOn = m_bMultiShown;
+    m_pMulti->setChecked(bOn);
+    if (bOn == bWasOn) {
+        return;
+    }
+    m_bMultiShown = bOn;
+    if (bOn) {
+        m_nOneSlotHeight = height();
+        m_nOneSlotMinimum = minimumHeight();
+    }
+    for (int i = 1; i < kBoardSlots; ++i) {
+        for (QWidget* w : {static_cast<QWidget*>(m_apLabel[static_cast<size_t>(i)]),
+                           static_cast<QWidget*>(m_apProgress[static_cast<size_t>(i)]),
+                           static_cast<QWidget*>(m_apReset[static_cast<size_t>(i)]),
+                           static_cast<QWidget*>(m_apSeeLog[static_cast<size_t>(i)])}) {
+            w->setVisible(bOn);
+        }
+    }
+    // The rows just shown or hidden change the minimum the layout allows.
+    layout()->invalidate();
+    layout()->activate();
+    if (!bOn) {
+        // The layout does not lower the minimum it raised for the eight rows.
+        setMinimumHeight(m_nOneSlotMinimum);
+    }
+    // 305 pixels more for slots 2-8 (or what their rows need), and back.
+    resize(width(), bOn ? std::max(m_nOneSlotHeight + kMultiHeight, minimumSizeHint().height())
+                        : m_nOneSlotHeight);
+    if (bOn) {
+        m_pStartImmediately->setChecked(false);
+    }
+}
+
+void CMultiDownloadDlg::SetStartImmediately(bool bOn) {
+    m_pStartImmediately->setChecked(bOn);
+    if (bOn && m_pMulti->isChecked()) {
+        SetMultiDownload(false);
+    }
+}
+
+void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
+    if (msg.nMsg == WM_PDA_PROGRESS) {
+        const int nSlot = SlotOfLParam(msg.lParam);
+        m_board.OnPdaProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
+        if (nSlot >= 0 && nSlot < kBoardSlots) {
+            m_slots.states[static_cast<size_t>(nSlot)] = m_board.Slot(nSlot).nState;
+        }
+    } else if (msg.nMsg == WM_PHONE_PROGRESS) {
+        const int nSlot = SlotOfLParam(msg.lParam);
+        m_board.OnPhoneProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
+        if (nSlot >= 0 && nSlot < kBoardSlots) {
+            m_slots.states[static_cast<size_t>(nSlot)] = m_board.Slot(nSlot).nState;
+        }
+    } else if (msg.nMsg == WM_SLOT_LOG) {
+        const std::unique_ptr<char[]> text = AdoptSlotLogText(msg);
+        if (text) {
+            m_board.OnSlotLog(SlotOfLParam(msg.lParam), text.get());
+        }
+    } else {
+        return;
+    }
+    ShowLog();
+    Refresh();
+}
+
+void CMultiDownloadDlg::OnDeviceFolder() {
+    for (const DeviceLinkEvent& e : m_watch.ReadEvents()) {
+        m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
+        m_pDetection->OnDeviceEvent(e);
+    }
+    ShowLog();
+    Refresh();
+}
+
+void CMultiDownloadDlg::closeEvent(QCloseEvent* e) {
+    if (m_board.CloseNeedsConfirmation() &&
+        m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::YesNo,
+                             platform::MsgIcon::Question) != platform::MsgAnswer::Yes) {
+        e->ignore();
+        return;
+    }
+    for (int i = 0; i < kBoardSlots; ++i) {
+        m_slots.pdaPorts[static_cast<size_t>(i)].Close();
+        m_slots.phonePorts[static_cast<size_t>(i)].Close();
+    }
+    e->accept();
+}
+
+}  // namespace fleet

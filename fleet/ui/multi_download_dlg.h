@@ -1,0 +1,118 @@
+#pragma once
+// The fleet window: up to eight slots with their colour label, text progress
+// bar, reset and "See Log" buttons, the shared log, the detection counter,
+// the start controls, and the image selection in an "Images" panel. It owns
+// the slots the workers borrow and shows what the board says.
+
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "fleet/images/image_selection.h"
+#include "fleet/transport/device_folder_watch.h"
+#include "fleet/transport/slot_launch.h"
+#include "fleet/ui/detection.h"
+#include "fleet/ui/slot_board.h"
+#include "platform/qt_message_target.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSocketNotifier;
+
+namespace platform {
+class IPrompts;
+class ISettingsStore;
+}  // namespace platform
+
+namespace fleet {
+
+class CColorLabel;
+class CTextProgressCtrl;
+
+// Deployment settings: group "Detection" of "ORIEL Tools"/"fleet_downloader".
+DetectionConfig ReadDetectionConfig(const platform::ISettingsStore& settings);
+
+class CMultiDownloadDlg : public QDialog {
+  public:
+    CMultiDownloadDlg(platform::IPrompts& prompts, const platform::ISettingsStore& settings,
+                      QWidget* parent = nullptr);
+    ~CMultiDownloadDlg() override;
+
+    // The worker procedures (container mode, files mode).
+    void SetWorkers(SlotWorker container, SlotWorker files);
+    // Shorter pauses between worker starts (tests).
+    void SetStartInterval(std::chrono::milliseconds interval) { m_startInterval = interval; }
+
+    void Detect();
+    void StartDownloading();
+    void ResetSlot(int nSlot);
+    void ResetAll();
+    void ShowSlotLog(int nSlot);
+    void SetMultiDownload(bool bOn);
+    void SetStartImmediately(bool bOn);
+
+    CSlotBoard& Board() { return m_board; }
+    CFleetSlots& Slots() { return m_slots; }
+    CDetection& Detection() { return *m_pDetection; }
+    CImageSelection& Selection() { return m_selection; }
+    platform::IMessageSink& MessageSink() { return m_target; }
+    QWidget* Control(int nId) const;
+    CTextProgressCtrl* Progress(int nSlot) const {
+        return m_apProgress[static_cast<size_t>(nSlot)];
+    }
+    CColorLabel* SlotLabel(int nSlot) const { return m_apLabel[static_cast<size_t>(nSlot)]; }
+    QString LogText() const;
+    // The last slot log window shown (tests look at it after it closed).
+    std::function<void(int nSlot, const std::string& log)> m_fnShowLog;
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+
+  private:
+    void Build();
+    void OnMessage(const platform::WindowMessage& msg);
+    void OnDeviceFolder();
+    void Refresh();
+    void RefreshSlot(int nSlot);
+    void EnableOptions(bool bOn);
+    void InitSlotsUi();
+    void Log(const std::string& text);
+    void ShowLog();
+
+    platform::IPrompts& m_prompts;
+    CSlotBoard m_board;
+    CFleetSlots m_slots;
+    CImageSelection m_selection;
+    std::unique_ptr<CDetection> m_pDetection;
+    CDeviceFolderWatch m_watch;
+    QSocketNotifier* m_pNotifier = nullptr;
+    platform::CQtMessageTarget m_target;
+    SlotWorker m_containerWorker = nullptr;
+    SlotWorker m_filesWorker = nullptr;
+    std::chrono::milliseconds m_startInterval = kWorkerStartInterval;
+
+    std::array<CColorLabel*, kBoardSlots> m_apLabel{};
+    std::array<CTextProgressCtrl*, kBoardSlots> m_apProgress{};
+    std::array<QPushButton*, kBoardSlots> m_apReset{};
+    std::array<QPushButton*, kBoardSlots> m_apSeeLog{};
+    QPlainTextEdit* m_pLog = nullptr;
+    QLabel* m_pCounter = nullptr;
+    QCheckBox* m_pStartImmediately = nullptr;
+    QCheckBox* m_pMulti = nullptr;
+    QGroupBox* m_pImages = nullptr;
+    QComboBox* m_pPlatform = nullptr;
+    CColorLabel* m_pPlatformLabel = nullptr;
+    std::map<int, QWidget*> m_controls;
+    size_t m_nLogShown = 0;
+    bool m_bMultiShown = false;
+    int m_nOneSlotHeight = 0;
+    int m_nOneSlotMinimum = 0;
+};
+
+}  // namespace fleet

@@ -1,0 +1,178 @@
+// The fleet window offscreen: its layout switching, resets, closing, logs and
+// how worker codes reach the slots.
+#include "fleet/ui/multi_download_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "fleet/transport/slot_messages.h"
+#include "fleet/ui/fleet_controls.h"
+#include "platform/scripted_prompts.h"
+#include "platform/settings_store.h"
+
+namespace {
+
+using namespace fleet;
+
+class FleetWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/fleet_window_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_dir = dir;
+        settings.SetString("Detection", "Folder", m_dir);
+        dlg = std::make_unique<CMultiDownloadDlg>(prompts, settings);
+        dlg->show();
+    }
+    void TearDown() override {
+        dlg.reset();
+        rmdir(m_dir.c_str());
+    }
+    // Posts a worker message and lets the loop deliver it.
+    void Post(uint32_t msg, uint32_t code, int slot, uint32_t arg = 0) {
+        dlg->MessageSink().PostMessage(msg, code, MakeSlotLParam(slot, arg));
+        QCoreApplication::processEvents();
+    }
+    // Three slots as if detected and started.
+    void ThreeRunning() {
+        CSlotBoard& b = dlg->Board();
+        b.Detect();
+        for (int i = 0; i < 3; ++i) {
+            b.SlotAccepted(b.TopFreeSlot());
+            b.SlotStarted(i);
+        }
+    }
+    std::string m_dir;
+    platform::CMemorySettingsStore settings;
+    platform::CScriptedPrompts prompts;
+    std::unique_ptr<CMultiDownloadDlg> dlg;
+};
+
+TEST_F(FleetWindow, StartsWithOneSlotShownAndTheOptionsLocked) {
+    EXPECT_TRUE(dlg->SlotLabel(0)->isVisible());
+    EXPECT_FALSE(dlg->SlotLabel(1)->isVisible());
+    EXPECT_EQ(dlg->SlotLabel(0)->text(), "PDA 1");
+    EXPECT_EQ(dlg->Progress(0)->Text(), "Waiting for starting..");
+    EXPECT_FALSE(dlg->Control(1021)->isEnabled());  // Detect: no image chosen yet
+    EXPECT_FALSE(dlg->Control(1022)->isEnabled());
+    EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1047))->isChecked());
+    EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 0 device(s) detected.");
+}
+
+TEST_F(FleetWindow, MultiDownloadGrowsTheWindowAndStartImmediatelyShrinksItBack) {
+    dlg->resize(dlg->width(), dlg->minimumSizeHint().height() + 40);
+    QCoreApplication::processEvents();
+    const int h = dlg->height();
+    dlg->SetMultiDownload(true);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->SlotLabel(7)->isVisible());
+    EXPECT_FALSE(static_cast<QCheckBox*>(dlg->Control(1047))->isChecked());
+    EXPECT_GE(dlg->height(), h + 305);
+    dlg->SetStartImmediately(true);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(static_cast<QCheckBox*>(dlg->Control(1048))->isChecked());
+    EXPECT_FALSE(dlg->SlotLabel(7)->isVisible());
+    EXPECT_EQ(dlg->height(), h);
+}
+
+TEST_F(FleetWindow, WorkerCodesColourTheSlotsAndEndTheBatch) {
+    ThreeRunning();
+    Post(WM_PDA_PROGRESS, kPdaProgramProgress, 0, 57);
+    EXPECT_EQ(dlg->Progress(0)->Text(), "Writing image 57%");
+    EXPECT_EQ(dlg->Progress(0)->Pos(), 57);
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 0, 0);
+    EXPECT_EQ(dlg->SlotLabel(0)->BackgroundColour(), kColourBlue);
+    EXPECT_TRUE(dlg->Control(1049)->isEnabled());
+    EXPECT_FALSE(dlg->Control(1069)->isEnabled());
+    Post(WM_PHONE_PROGRESS, kPhoneSwitchStart, 1);
+    EXPECT_EQ(dlg->SlotLabel(1)->text(), "PHONE 2");
+    Post(WM_PHONE_PROGRESS, kPhoneJumpFailed, 1);
+    EXPECT_EQ(dlg->SlotLabel(1)->BackgroundColour(), kColourRed);
+    EXPECT_FALSE(dlg->Control(1069)->isEnabled());
+    PostSlotLog(&dlg->MessageSink(), 2, "PDA-device checksum 0x00001234\r\n");
+    QCoreApplication::processEvents();
+    Post(WM_PDA_PROGRESS, kPdaChecksumWrong, 2);
+    // The last of three to end opens "reset all" and the selectors again.
+    EXPECT_TRUE(dlg->Control(1069)->isEnabled());
+    EXPECT_TRUE(dlg->Control(1019)->isEnabled());
+    EXPECT_EQ(dlg->Slots().states[2], kSlotFailed);
+    EXPECT_NE(dlg->LogText().indexOf("PDA 1 finished downloading!"), -1);
+
+    int shownSlot = -1;
+    std::string shown;
+    dlg->m_fnShowLog = [&](int slot, const std::string& log) {
+        shownSlot = slot;
+        shown = log;
+    };
+    QTest::mouseClick(static_cast<QPushButton*>(dlg->Control(1014)), Qt::LeftButton);  // See Log 3
+    EXPECT_EQ(shownSlot, 2);
+    EXPECT_EQ(shown, "PDA-device checksum 0x00001234\r\nPDA-Checksum failed!!\r\n");
+}
+
+TEST_F(FleetWindow, ResettingASlotLowersItsCounter) {
+    ThreeRunning();
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
+    Post(WM_PDA_PROGRESS, kPdaLaunchFailed, 1);
+    QTest::mouseClick(static_cast<QPushButton*>(dlg->Control(1062)), Qt::LeftButton);  // reset 2
+    EXPECT_EQ(dlg->Board().m_nFailed, 0);
+    EXPECT_EQ(dlg->Board().m_nFinished, 1);
+    EXPECT_EQ(dlg->Board().m_nDetected, 2);
+    EXPECT_FALSE(dlg->Control(1062)->isEnabled());
+    EXPECT_EQ(dlg->Board().TopFreeSlot(), 1);
+    EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 2 device(s) detected.");
+}
+
+TEST_F(FleetWindow, ClosingAsksOnlyWhileHandsetsAreBeingServed) {
+    ThreeRunning();
+    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    QCloseEvent e1;
+    QCoreApplication::sendEvent(dlg.get(), &e1);
+    EXPECT_FALSE(e1.isAccepted());
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Now Downloading!!! Quit anyway?"});
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    Post(WM_PDA_PROGRESS, kPdaLaunchFailed, 2);
+    QCloseEvent e2;
+    QCoreApplication::sendEvent(dlg.get(), &e2);
+    EXPECT_TRUE(e2.isAccepted());
+    EXPECT_EQ(prompts.m_messages.size(), 1u);
+}
+
+TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
+    ThreeRunning();
+    dlg->ResetAll();
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Unplug all devices and press OK!"});
+    EXPECT_EQ(dlg->Board().m_nDetected, 0);
+    EXPECT_TRUE(dlg->Control(1021)->isEnabled());
+}
+
+TEST(TextProgress, RepaintsOnlyWhenTheBarGrowsByAPixel) {
+    CTextProgressCtrl p;
+    p.resize(100, 20);
+    p.show();
+    p.SetRange(0, 1000);
+    p.SetPos(0);
+    const int before = p.Repaints();
+    p.SetPos(1);  // 0.1 pixel: nothing to draw
+    p.SetPos(5);
+    EXPECT_EQ(p.Repaints(), before);
+    p.SetPos(10);  // one pixel
+    EXPECT_EQ(p.Repaints(), before + 1);
+    p.SetPos(15);
+    EXPECT_EQ(p.Repaints(), before + 1);
+}
+
+TEST(SlotLogWindow, ShowsTheSlotsLogUnderItsHeading) {
+    CSlotLogDlg dlg(4, "line 1\r\nline 2\r\n");
+    EXPECT_EQ(dlg.Heading(), "Thread 5 Log:");
+    EXPECT_EQ(dlg.Body(), "line 1\nline 2\n");
+    EXPECT_EQ(dlg.windowTitle(), "Log Messages");
+}
+
+}  // namespace
