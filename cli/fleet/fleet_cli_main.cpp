@@ -1,0 +1,46 @@
+// fleet_cli: the fleet downloader for a production line's scripts.
+
+#include <signal.h>
+
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <thread>
+
+#include "cli/fleet/fleet_cli_options.h"
+#include "cli/fleet/fleet_cli_runner.h"
+#include "fleet/ui/workers.h"
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    fleetcli::FleetCliOptions options;
+    std::string error;
+    if (!fleetcli::ParseFleetCliOptions(args, options, error)) {
+        std::fprintf(stderr, "fleet_cli: %s\n%s", error.c_str(), fleetcli::FleetCliUsage());
+        return 2;
+    }
+    if (options.bHelp) {
+        std::fputs(fleetcli::FleetCliUsage(), stdout);
+        return 0;
+    }
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    fleetcli::CFleetCliRunner runner(options, stdout, stderr);
+    runner.SetWorkers(fleet::ContainerWorker(), fleet::FilesWorker());
+    std::atomic<bool> bDone{false};
+    std::thread watcher([&] {
+        int n = 0;
+        if (sigwait(&stop, &n) == 0 && !bDone) {
+            runner.Interrupt();
+        }
+    });
+    const int nExit = runner.Run();
+    bDone = true;
+    pthread_kill(watcher.native_handle(), SIGTERM);
+    watcher.join();
+    return nExit;
+}

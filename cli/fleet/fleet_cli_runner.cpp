@@ -1,0 +1,279 @@
+#include "cli/fleet/fleet_cli_runner.h"
+
+#include <poll.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "fleet/images/image_selection.h"
+#include "fleet/images/program_file.h"
+#include "fleet/transport/slot_events.h"
+#include "fleet/transport/slot_launch.h"
+#include "fleet/transport/slot_messages.h"
+#include "fleet/ui/detection.h"
+#include "fleet/ui/slot_board.h"
+#include "platform/event_loop.h"
+#include "platform/format.h"
+#include "platform/scripted_prompts.h"
+
+namespace fleetcli {
+
+namespace {
+
+constexpr uint32_t WM_DEVICE_FOLDER = platform::WM_USER + 100;
+
+const char* StateText(int32_t n) {
+    switch (n) {
+        case fleet::kSlotReady:
+            return "ready";
+        case fleet::kSlotDownloading:
+            return "downloading";
+        case fleet::kSlotFinished:
+            return "finished";
+        case fleet::kSlotFailed:
+            return "failed";
+        default:
+            return "empty";
+    }
+}
+
+std::string Stamp(const char* fmt) {
+    char buf[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    std::strftime(buf, sizeof buf, fmt, &t);
+    return buf;
+}
+
+std::string SafeName(std::string s) {
+    for (char& c : s) {
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) {
+            c = '_';
+        }
+    }
+    return s;
+}
+
+}  // namespace
+
+CFleetCliRunner::CFleetCliRunner(const FleetCliOptions& options, std::FILE* out, std::FILE* err)
+    : m_options(options), m_out(out), m_err(err) {}
+
+void CFleetCliRunner::SetWorkers(fleet::SlotWorker container, fleet::SlotWorker files) {
+    m_container = container;
+    m_files = files;
+}
+
+int CFleetCliRunner::Run() {
+    platform::CStdEventLoop loop;
+    platform::CScriptedPrompts prompts;
+    prompts.m_fnOnMessage = [this](const platform::CScriptedPrompts::Shown& shown) {
+        std::fprintf(m_err, "message: %s\n", shown.text.c_str());
+    };
+    fleet::CSlotBoard board;
+    fleet::CFleetSlots slots;
+    fleet::CImageSelection selection(prompts,
+                                     [&board](const std::string& t) { board.AppendLog(t); });
+    selection.LoadPlatformProfiles();
+    selection.OnPlatformSelected(m_options.nPlatform);
+    board.SetProfile(selection.CurrentProfile());
+
+    // The images, chosen as the operator would choose them in the window.
+    auto choose = [&](int kind, const std::string& path) {
+        prompts.m_openAnswers.push_back(path);
+        return selection.SetImageChosen(kind, true);
+    };
+    bool bImages = true;
+    if (!m_options.strImg.empty()) {
+        prompts.m_openAnswers.push_back(m_options.strImg);
+        bImages = selection.SetCombinedChosen(true);
+    } else if (!m_options.bContainer) {
+        bImages = (m_options.strEboot.empty() || choose(fleet::kImageEboot, m_options.strEboot)) &&
+                  (m_options.strPda.empty() || choose(fleet::kImagePda, m_options.strPda)) &&
+                  (m_options.strPhone.empty() || choose(fleet::kImagePhone, m_options.strPhone));
+    }
+    if (!bImages) {
+        std::fprintf(m_err, "fleet_cli: the images were refused:\n%s", board.Log().c_str());
+        return 2;
+    }
+
+    fleet::DetectionConfig config;
+    config.pdaClass.strFolder = m_options.strWatch;
+    config.pdaClass.strPattern = m_options.strPdaPattern;
+    config.strModemPattern = m_options.strModemPattern;
+    fleet::CDetection detection(board, slots.pdaPorts, config);
+    detection.SetStartImmediately(true);
+
+    int nServed = 0;
+    bool bStartPending = false;
+    detection.SetStartAction([&] { bStartPending = true; });
+    detection.SetPhonePortAction([&](int nSlot) {
+        slots.phoneComNumbers[static_cast<size_t>(nSlot)] = detection.PhoneComNumber(nSlot).load();
+        fleet::g_phonePortEvents[static_cast<size_t>(nSlot)].Set();
+    });
+
+    fleet::CDeviceFolderWatch watch;
+    std::string error;
+    if (!watch.Start(m_options.strWatch, error)) {
+        std::fprintf(m_err, "fleet_cli: %s\n", error.c_str());
+        return 2;
+    }
+    std::vector<std::string> texts(fleet::kBoardSlots);
+    auto report = [&](int nSlot, uint32_t nCode) {
+        const fleet::SlotView& v = board.Slot(nSlot);
+        if (m_options.bJson) {
+            std::fprintf(m_out,
+                         "{\"slot\":%d,\"code\":%u,\"text\":%s,\"state\":\"%s\",\"device\":%s}\n",
+                         nSlot + 1, nCode, JsonString(v.strProgressText).c_str(),
+                         StateText(v.nState), JsonString(v.strDeviceName).c_str());
+        } else if (v.strProgressText != texts[static_cast<size_t>(nSlot)]) {
+            std::fprintf(m_out, "slot %d: %s\n", nSlot + 1, v.strProgressText.c_str());
+        }
+        texts[static_cast<size_t>(nSlot)] = v.strProgressText;
+        std::fflush(m_out);
+    };
+    auto saveLog = [&](int nSlot) {
+        if (m_options.strLogDir.empty()) {
+            return;
+        }
+        const fleet::SlotView& v = board.Slot(nSlot);
+        const std::string path =
+            m_options.strLogDir + "/" +
+            SafeName(platform::Format("slot%d_%s_%s.log", nSlot + 1,
+                                      v.strDeviceName.empty() ? "unknown" : v.strDeviceName.c_str(),
+                                      Stamp("%Y%m%d-%H%M%S").c_str()));
+        std::ofstream(path, std::ios::binary) << v.strLog;
+    };
+
+    loop.SetMessageHandler([&](const platform::WindowMessage& m) {
+        if (m.nMsg == WM_DEVICE_FOLDER) {
+            for (const fleet::DeviceLinkEvent& e : watch.ReadEvents()) {
+                // Slots beyond --slots never take a handset.
+                if (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount) {
+                    continue;
+                }
+                detection.OnDeviceEvent(e);
+            }
+            return;
+        }
+        const int nSlot = fleet::SlotOfLParam(m.lParam);
+        if (nSlot < 0 || nSlot >= fleet::kBoardSlots) {
+            return;
+        }
+        const int32_t before = board.Slot(nSlot).nState;
+        if (m.nMsg == fleet::WM_PDA_PROGRESS) {
+            board.OnPdaProgress(static_cast<uint32_t>(m.wParam), m.lParam);
+        } else if (m.nMsg == fleet::WM_PHONE_PROGRESS) {
+            board.OnPhoneProgress(static_cast<uint32_t>(m.wParam), m.lParam);
+        } else if (m.nMsg == fleet::WM_SLOT_LOG) {
+            const std::unique_ptr<char[]> text = fleet::AdoptSlotLogText(m);
+            if (text) {
+                board.OnSlotLog(nSlot, text.get());
+            }
+            return;
+        } else {
+            return;
+        }
+        slots.states[static_cast<size_t>(nSlot)] = board.Slot(nSlot).nState;
+        report(nSlot, static_cast<uint32_t>(m.wParam));
+        const int32_t after = board.Slot(nSlot).nState;
+        if (after != before && (after == fleet::kSlotFinished || after == fleet::kSlotFailed)) {
+            saveLog(nSlot);
+        }
+    });
+
+    // Folder events are read on the loop's thread; this one only wakes it.
+    std::atomic<bool> bWatching{true};
+    std::thread watcher([&] {
+        while (bWatching) {
+            pollfd p{watch.Fd(), POLLIN, 0};
+            if (poll(&p, 1, 100) > 0) {
+                loop.PostMessage(WM_DEVICE_FOLDER, 0, 0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+    });
+
+    board.Detect();
+    fleet::SlotStartRequest request;
+    request.strProgramPath = m_options.bContainer && !m_options.strContainerFile.empty()
+                                 ? m_options.strContainerFile
+                                 : fleet::ProgramFilePath();
+    request.profiles = selection.Profiles();
+    request.nPlatformRow = selection.CurrentProfileIndex();
+    request.pSelection = &selection;
+    request.options.bPhoneChosen = m_options.bPhone || selection.PhoneChosen();
+    request.options.bPhoneBootloaderUpdate = m_options.bPhoneBootUpdate;
+    request.options.bMultiDownload = m_options.bMulti;
+    request.options.bPhoneInit = m_options.bPhoneInit;
+    request.pWindow = &loop;
+    request.pPrompts = &prompts;
+    request.fnLog = [&board](const std::string& t) { board.AppendLog(t); };
+    request.containerWorker = m_container;
+    request.filesWorker = m_files;
+
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(m_options.nTimeoutSeconds);
+    int nExit = 0;
+    bool bRefused = false;
+    for (;;) {
+        loop.RunUntil([&] { return bStartPending || m_bInterrupted; },
+                      std::chrono::milliseconds(200));
+        if (bStartPending) {
+            bStartPending = false;
+            for (int i = 0; i < fleet::kBoardSlots; ++i) {
+                slots.states[static_cast<size_t>(i)] = board.Slot(i).nState;
+                slots.deviceNames[static_cast<size_t>(i)] = board.Slot(i).strDeviceName;
+            }
+            const fleet::SlotStartResult r = fleet::StartReadySlots(slots, request);
+            for (int i = 0; i < fleet::kBoardSlots; ++i) {
+                if (slots.states[static_cast<size_t>(i)] == fleet::kSlotDownloading &&
+                    board.Slot(i).nState == fleet::kSlotReady) {
+                    board.SlotStarted(i);
+                    ++nServed;
+                    report(i, 0);
+                }
+            }
+            if (r.outcome != fleet::StartOutcome::Completed) {
+                bRefused = true;
+            }
+        }
+        const bool bAllEnded =
+            nServed >= m_options.nCount && board.m_nFinished + board.m_nFailed >= m_options.nCount;
+        if (bAllEnded || bRefused || m_bInterrupted) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(m_err, "fleet_cli: timed out after %d s\n", m_options.nTimeoutSeconds);
+            nExit = 3;
+            break;
+        }
+    }
+    bWatching = false;
+    watcher.join();
+    slots.JoinAll();
+    // Messages the workers posted last.
+    loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));
+
+    std::fprintf(m_out, "%-5s %-32s %-12s %s\n", "slot", "device", "state", "last");
+    for (int i = 0; i < m_options.nSlots; ++i) {
+        const fleet::SlotView& v = board.Slot(i);
+        std::fprintf(m_out, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
+                     StateText(v.nState), v.strProgressText.c_str());
+    }
+    std::fprintf(m_out, "finished %d, failed %d of %d\n", board.m_nFinished, board.m_nFailed,
+                 m_options.nCount);
+    if (bRefused) {
+        std::fprintf(m_err, "fleet_cli: the start was refused:\n%s", board.Log().c_str());
+        return 1;
+    }
+    if (nExit == 0 && (board.m_nFinished < m_options.nCount || board.m_nFailed > 0)) {
+        nExit = 1;
+    }
+    return nExit;
+}
+
+}  // namespace fleetcli

@@ -1,0 +1,30 @@
+#pragma once
+// One fleet run on the standard-library loop: arm detection on the folder,
+// serve handsets as they arrive with the same board, detection and launch as
+// the window, report every slot event, end when the count is reached.
+
+#include <atomic>
+#include <cstdio>
+
+#include "cli/fleet/fleet_cli_options.h"
+#include "fleet/transport/slot_context.h"
+
+namespace fleetcli {
+
+class CFleetCliRunner {
+  public:
+    CFleetCliRunner(const FleetCliOptions& options, std::FILE* out, std::FILE* err);
+    void SetWorkers(fleet::SlotWorker container, fleet::SlotWorker files);
+    int Run();
+    void Interrupt() { m_bInterrupted = true; }
+
+  private:
+    const FleetCliOptions& m_options;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    fleet::SlotWorker m_container = nullptr;
+    fleet::SlotWorker m_files = nullptr;
+    std::atomic<bool> m_bInterrupted{false};
+};
+
+}  // namespace fleetcli
