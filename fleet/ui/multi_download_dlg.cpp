@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
+#include <ctime>
+#include <fstream>
 
 #include "fleet/images/program_file.h"
 #include "fleet/transport/slot_events.h"
@@ -80,6 +82,7 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
       m_prompts(prompts),
       m_selection(prompts, [this](const std::string& t) { Log(t); }) {
     const DetectionConfig config = ReadDetectionConfig(settings);
+    m_strLogDir = settings.GetString("Logs", "Dir", "");
     m_pDetection = std::make_unique<CDetection>(m_board, m_slots.pdaPorts, config);
     m_pDetection->SetStartAction([this] {
         // As the Part posts the button's command: run it from the loop.
@@ -197,7 +200,13 @@ void CMultiDownloadDlg::Build() {
     // layout, so they live in a panel that can be folded away.
     m_pImages = new QGroupBox("Step 1. Select images to download");
     m_pImages->setCheckable(true);
-    auto* pImages = new QGridLayout(m_pImages);
+    auto* pImagesBody = new QWidget;
+    auto* pImagesOuter = new QVBoxLayout(m_pImages);
+    pImagesOuter->setContentsMargins(0, 0, 0, 0);
+    pImagesOuter->addWidget(pImagesBody);
+    // Unticking the panel's title folds it away.
+    connect(m_pImages, &QGroupBox::toggled, pImagesBody, &QWidget::setVisible);
+    auto* pImages = new QGridLayout(pImagesBody);
     const std::pair<int, const char*> toggles[] = {{IDC_EBOOT, "EBoot"},
                                                    {IDC_PDA, "PDA"},
                                                    {IDC_PDA_GSM, "PDA(GSM)"},
@@ -495,7 +504,32 @@ void CMultiDownloadDlg::SetStartImmediately(bool bOn) {
     }
 }
 
+void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
+    if (m_strLogDir.empty()) {
+        return;
+    }
+    const SlotView& v = m_board.Slot(nSlot);
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &t);
+    std::string device = v.strDeviceName.empty() ? "unknown" : v.strDeviceName;
+    for (char& c : device) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) {
+            c = '_';
+        }
+    }
+    std::ofstream(
+        m_strLogDir + "/" + platform::Format("slot%d_%s_%s.log", nSlot + 1, device.c_str(), stamp),
+        std::ios::binary)
+        << v.strLog;
+}
+
 void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
+    const int nMsgSlot = SlotOfLParam(msg.lParam);
+    const int32_t nBefore =
+        nMsgSlot >= 0 && nMsgSlot < kBoardSlots ? m_board.Slot(nMsgSlot).nState : kSlotEmpty;
     if (msg.nMsg == WM_PDA_PROGRESS) {
         const int nSlot = SlotOfLParam(msg.lParam);
         m_board.OnPdaProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
@@ -515,6 +549,12 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         }
     } else {
         return;
+    }
+    if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
+        const int32_t nAfter = m_board.Slot(nMsgSlot).nState;
+        if (nAfter != nBefore && (nAfter == kSlotFinished || nAfter == kSlotFailed)) {
+            SaveSlotLog(nMsgSlot);
+        }
     }
     ShowLog();
     Refresh();

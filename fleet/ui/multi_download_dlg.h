@@ -84,6 +84,8 @@ class CMultiDownloadDlg : public QDialog {
     void InitSlotsUi();
     void Log(const std::string& text);
     void ShowLog();
+    // With setting Logs/Dir: the slot's log to a file when the slot ends.
+    void SaveSlotLog(int nSlot);
 
     platform::IPrompts& m_prompts;
     CSlotBoard m_board;
@@ -110,6 +112,7 @@ class CMultiDownloadDlg : public QDialog {
     CColorLabel* m_pPlatformLabel = nullptr;
     std::map<int, QWidget*> m_controls;
     size_t m_nLogShown = 0;
+    std::string m_strLogDir;
     bool m_bMultiShown = false;
     int m_nOneSlotHeight = 0;
     int m_nOneSlotMinimum = 0;

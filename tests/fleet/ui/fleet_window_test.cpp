@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -150,6 +153,27 @@ TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
     EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Unplug all devices and press OK!"});
     EXPECT_EQ(dlg->Board().m_nDetected, 0);
     EXPECT_TRUE(dlg->Control(1021)->isEnabled());
+}
+
+TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
+    settings.SetString("Logs", "Dir", m_dir);
+    dlg = std::make_unique<CMultiDownloadDlg>(prompts, settings);
+    ThreeRunning();
+    dlg->Board().MutableSlot(1).strDeviceName = "usb-Sim_Handset_0042";
+    PostSlotLog(&dlg->MessageSink(), 1, "PDA-step one\r\n");
+    QCoreApplication::processEvents();
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    int nFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.starts_with("slot2_usb-Sim_Handset_0042_")) << name;
+        std::ifstream f(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(f)), {});
+        EXPECT_EQ(text, "PDA-step one\r\nDownloading finished...\r\n");
+        ++nFiles;
+        std::filesystem::remove(entry.path());
+    }
+    EXPECT_EQ(nFiles, 1);
 }
 
 TEST(TextProgress, RepaintsOnlyWhenTheBarGrowsByAPixel) {
