@@ -30,6 +30,11 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     fleetcli::CFleetCliRunner runner(options, stdout, stderr);
+    fleet::DetectionConfig detection;
+    detection.pdaClass.strFolder = options.strWatch;
+    detection.pdaClass.strPattern = options.strPdaPattern;
+    detection.strModemPattern = options.strModemPattern;
+    fleet::UseDetectionForModemPorts(detection);
     runner.SetWorkers(fleet::ContainerWorker(), fleet::FilesWorker());
     std::atomic<bool> bDone{false};
     std::thread watcher([&] {

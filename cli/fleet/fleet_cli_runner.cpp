@@ -150,7 +150,10 @@ int CFleetCliRunner::Run() {
 
     loop.SetMessageHandler([&](const platform::WindowMessage& m) {
         if (m.nMsg == WM_DEVICE_FOLDER) {
-            for (const fleet::DeviceLinkEvent& e : watch.ReadEvents()) {
+            // The first wake-up also takes the handsets attached before the start.
+            std::vector<fleet::DeviceLinkEvent> events =
+                m.wParam == 1 ? watch.ExistingLinks() : watch.ReadEvents();
+            for (const fleet::DeviceLinkEvent& e : events) {
                 // Slots beyond --slots never take a handset.
                 if (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount) {
                     continue;
@@ -198,6 +201,7 @@ int CFleetCliRunner::Run() {
     });
 
     board.Detect();
+    loop.PostMessage(WM_DEVICE_FOLDER, 1, 0);
     fleet::SlotStartRequest request;
     request.strProgramPath = m_options.bContainer && !m_options.strContainerFile.empty()
                                  ? m_options.strContainerFile

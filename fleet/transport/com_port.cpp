@@ -205,4 +205,22 @@ size_t ComPort::ReadInto(uint8_t* pDest, size_t nCapacity) {
     return got;
 }
 
+int ComPort::WaitReceive(std::chrono::milliseconds timeout) {
+    if (m_hPort < 0) {
+        return -1;
+    }
+    if (tty::BytesQueued(m_hPort) > 0) {
+        return 1;
+    }
+    switch (tty::WaitReadable(m_hPort, timeout)) {
+        case tty::WaitResult::Readable:
+            return 1;
+        case tty::WaitResult::TimedOut:
+            return 0;
+        case tty::WaitResult::Failed:
+            break;
+    }
+    return -1;
+}
+
 }  // namespace fleet

@@ -62,6 +62,9 @@ class ComPort {
     // What is queued now, up to the receive buffer and nCapacity; 0 at once
     // when nothing is, which ends a drain loop.
     size_t ReadInto(uint8_t* pDest, size_t nCapacity);
+    // Waits until something is queued for reading: 1 when it is, 0 when the
+    // timeout passed first, -1 when the port is closed or the line is gone.
+    int WaitReceive(std::chrono::milliseconds timeout);
 
     uint32_t BaudRate() const { return m_nBaud; }
     uint32_t PortNumber() const { return m_nPort; }

@@ -91,6 +91,12 @@ void CDeviceFolderWatch::ListExisting(std::vector<DeviceLinkEvent>& events) cons
     closedir(dir);
 }
 
+std::vector<DeviceLinkEvent> CDeviceFolderWatch::ExistingLinks() const {
+    std::vector<DeviceLinkEvent> events;
+    ListExisting(events);
+    return events;
+}
+
 void CDeviceFolderWatch::Stop() {
     if (m_hNotify >= 0) {
         ::close(m_hNotify);

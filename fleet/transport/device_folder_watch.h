@@ -31,6 +31,8 @@ class CDeviceFolderWatch {
 
     // Everything that happened since the last call (non-blocking).
     std::vector<DeviceLinkEvent> ReadEvents();
+    // The links there now, as arrivals (handsets attached before the watch).
+    std::vector<DeviceLinkEvent> ExistingLinks() const;
 
   private:
     bool WatchFolder();

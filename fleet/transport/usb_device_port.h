@@ -17,13 +17,17 @@ struct DeviceInterfaceClass {
     std::string strPattern = "usb-*-if01*";  // shell pattern
 };
 
+// A blocking read of a handset that never answers ends with 0 bytes after
+// this: every 4-byte reply of the PDA protocol is read with it, so a
+// vanished or silent handset fails its step instead of holding the worker.
+constexpr std::chrono::milliseconds kBlockingReadBound{30000};
+
 // The read loop's passes, its polls and the bound on a blocking wait.
 struct UsbPortTiming {
     int nPasses = 10;
     int nPolls = 11;
     std::chrono::milliseconds pollSleep{100};
-    // A blocking read of a handset that never answers ends with 0 bytes after this.
-    std::chrono::milliseconds blockingBound{30000};
+    std::chrono::milliseconds blockingBound = kBlockingReadBound;
     // A write the line takes nothing of for this long is cut short.
     std::chrono::milliseconds writeStall{5000};
 };

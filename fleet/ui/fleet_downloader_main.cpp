@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     platform::CQSettingsStore settings("ORIEL Tools", "fleet_downloader");
     platform::CQtPrompts prompts;
     fleet::CMultiDownloadDlg dlg(prompts, settings);
+    fleet::UseDetectionForModemPorts(fleet::ReadDetectionConfig(settings));
     dlg.SetWorkers(fleet::ContainerWorker(), fleet::FilesWorker());
     dlg.show();
     return app.exec();

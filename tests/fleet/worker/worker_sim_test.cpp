@@ -1,0 +1,421 @@
+// Each worker's whole job against the simulated handset: what the handset
+// holds afterwards equals the images byte for byte, the codes come in the
+// order of the steps, and each fault of the handset ends the slot with its
+// code.
+#include <gtest/gtest.h>
+
+#include "fleet/images/container.h"
+#include "fleet/images/image_checksum.h"
+#include "fleet/worker/download_from_files.h"
+#include "platform/format.h"
+#include "tests/fleet/worker/worker_rig.h"
+
+namespace {
+
+using namespace fleettest;
+using fleetsim::Fault;
+using fleetsim::Step;
+
+constexpr size_t kPhoneLength = 1300 * 1024 + 300;  // not a whole number of blocks
+constexpr size_t kFlatData = 1024 * 1024;
+constexpr size_t kFlatZeroTail = 5 * 1008 + 100;
+
+JobImages B000ffJob() {
+    JobImages images;
+    images.pda = fleet::BuildB000ffImage(3, 5000, 31);
+    images.phone = fleet::PatternBytes(kPhoneLength, 41);
+    return images;
+}
+
+JobImages FlatJob() {
+    JobImages images;
+    images.pda = fleet::BuildFlatImage(kFlatData, kFlatZeroTail, 32);
+    images.phone = fleet::PatternBytes(kPhoneLength, 42);
+    return images;
+}
+
+// What a 1008-byte scan from `from` finds as the data end of kFlatData bytes.
+int64_t FlatDataEnd(int64_t from) {
+    return from + static_cast<int64_t>((kFlatData + 1007) / 1008 * 1008);
+}
+
+uint32_t LastPdaCode(const std::vector<Posted>& posted, uint32_t* pArgument = nullptr) {
+    for (auto it = posted.rbegin(); it != posted.rend(); ++it) {
+        if (it->nMsg == fleet::WM_PDA_PROGRESS) {
+            if (pArgument != nullptr) {
+                *pArgument = it->nArgument;
+            }
+            return it->nCode;
+        }
+    }
+    return 0;
+}
+
+bool Has(const std::vector<Posted>& posted, const Posted& wanted) {
+    return std::find(posted.begin(), posted.end(), wanted) != posted.end();
+}
+
+// Every modem area the profile row writes, as the simulator holds it.
+void ExpectModemAreas(CWorkerRig& rig, const std::vector<uint8_t>& phone, bool bAllRows) {
+    const std::vector<fleet::PlatformProfile> profiles = fleet::BuildPlatformProfiles();
+    const auto& areas = profiles[CWorkerRig::kRow].phoneAreas;
+    const size_t size = (phone.size() + 1023) / 1024 * 1024;
+    for (size_t r = 0; r < (bAllRows ? areas.size() : 2); ++r) {
+        const fleet::PhoneArea& area = areas[r];
+        if (area.areaType == 8) {
+            continue;  // EFS: erased, never written
+        }
+        const size_t length = area.writeLength == fleet::kPhoneWriteToEnd
+                                  ? size - area.m_dwStartAddr
+                                  : area.writeLength;
+        EXPECT_EQ(rig.Handset().ModemArea(area.m_dwStartAddr),
+                  PhoneSlice(phone, area.m_dwStartAddr, length))
+            << "area " << area.areaType << " at " << area.m_dwStartAddr;
+    }
+}
+
+TEST(ContainerWorkerTest, B000ffImageAndEveryModemAreaByteForByte) {
+    CWorkerRig rig;
+    const JobImages images = B000ffJob();
+    const std::string program = rig.PackContainer(images);
+    rig.ChoosePhone(images.phone);
+    rig.Attach();
+    rig.WatchModemPort();
+    fleet::SlotStartOptions options;
+    options.bPhoneChosen = true;
+    options.bPhoneBootloaderUpdate = true;
+    options.bPhoneInit = true;
+    ASSERT_EQ(rig.Start(program, options).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+
+    EXPECT_EQ(rig.Handset().Eboot(), images.eboot);
+    EXPECT_EQ(rig.Handset().PdaImage(), images.pda);
+    EXPECT_TRUE(rig.Handset().Stream().bComplete);
+    ExpectModemAreas(rig, images.phone, true);
+    EXPECT_TRUE(rig.Handset().Modem().bLaunched);
+    EXPECT_EQ(rig.Handset().Modem().nLaunchWord, 0x1010);
+    EXPECT_EQ(rig.Handset().Modem().nEfsErases, 1);
+    EXPECT_TRUE(rig.Handset().Pda().handovers.empty()) << "the container worker hands nothing over";
+
+    const uint32_t com = static_cast<uint32_t>(rig.slots.phoneComNumbers[0].load());
+    std::vector<Posted> expected = {Pda(200), Pda(202), Pda(204), Pda(203), Pda(204)};
+    std::vector<Posted> steps = Steps(posted);
+    ASSERT_GE(steps.size(), 7u);
+    EXPECT_EQ(std::vector<Posted>(steps.begin(), steps.begin() + 5), expected);
+    EXPECT_EQ(steps[5].text, "PDA Image part:1\r\n");
+    const std::vector<Posted> phone = {
+        Phone(300),      Phone(303, com), Phone(301, com), Phone(308, 8),   Phone(309, 8),
+        Phone(308, 0),   Phone(309, 0),   Phone(312, 100), Phone(308, 3),   Phone(309, 3),
+        Phone(312, 100), Phone(308, 4),   Phone(309, 4),   Phone(312, 100), Phone(308, 5),
+        Phone(309, 5),   Phone(312, 100), Phone(314),      Pda(218, 0)};
+    EXPECT_EQ(std::vector<Posted>(steps.begin() + 6, steps.end()), phone);
+    EXPECT_EQ(ArgumentsOf(posted, 316).back(), 100u);
+    EXPECT_EQ(ArgumentsOf(posted, 209).back(), 100u);
+}
+
+TEST(ContainerWorkerTest, FlatImageWithoutEbootOrPhone) {
+    CWorkerRig rig;
+    const JobImages images = FlatJob();
+    const std::string program = rig.PackContainer(images, false);
+    rig.Attach();
+    ASSERT_EQ(rig.Start(program, {}).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+
+    EXPECT_TRUE(rig.Handset().Eboot().empty()) << "a container without EBOOT sends none";
+    EXPECT_FALSE(Has(posted, Pda(200)));
+    const std::vector<uint8_t> programmed = rig.Handset().PdaImage();
+    ASSERT_GE(programmed.size(), kFlatData);
+    EXPECT_TRUE(std::equal(images.pda.begin(), images.pda.begin() + kFlatData, programmed.begin()));
+    // Command 12 names the data end, the position after the last 1008-byte
+    // read of the region that held data, counted from the program file's start.
+    const std::string dataEnd =
+        "data end " + std::to_string(FlatDataEnd(rig.Trailer().pdaOffset)) + ",";
+    const auto log = rig.SimLog();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+        return line.find("PDA_PROGRAM_RAW") != std::string::npos &&
+               line.find(dataEnd) != std::string::npos;
+    })) << dataEnd;
+    EXPECT_EQ(Steps(posted),
+              (std::vector<Posted>{Pda(206, 0), Pda(207), Pda(216, 100), Pda(218, 0)}));
+    // One acknowledgement read after every 256th of (data end / 520 - 1500) blocks.
+    const uint32_t blocks =
+        static_cast<uint32_t>(FlatDataEnd(rig.Trailer().pdaOffset) / 520 - 1500);
+    EXPECT_EQ(ArgumentsOf(posted, 215).size(), blocks / 256);
+    EXPECT_EQ(rig.Handset().Pda().nFinalCommand, 2u);
+    EXPECT_EQ(rig.Handset().Pda().nFinalAddress, 0x9CA80000u);
+}
+
+TEST(ContainerWorkerTest, AProgramWithoutAContainerGoesStraightToThePhone) {
+    CWorkerRig rig;
+    const JobImages images = FlatJob();
+    rig.ChoosePhone(images.phone);
+    rig.Attach();
+    rig.WatchModemPort();
+    fleet::SlotStartOptions options;
+    options.bPhoneChosen = true;
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), options).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    EXPECT_EQ(Steps(posted).front(), Phone(300)) << "no EBOOT, no PDA image";
+    EXPECT_EQ(Steps(posted).back(), Pda(218, 0));
+    EXPECT_TRUE(rig.Handset().Eboot().empty());
+    EXPECT_TRUE(rig.Handset().PdaImage().empty());
+    ExpectModemAreas(rig, images.phone, false);
+}
+
+TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
+    CWorkerRig rig;
+    const JobImages images = FlatJob();
+    rig.ChooseCombined(images);
+    rig.Attach();
+    rig.WatchModemPort();
+    fleet::SlotStartOptions options;
+    options.bPhoneChosen = true;
+    options.bPhoneBootloaderUpdate = true;
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), options).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+
+    EXPECT_EQ(rig.Handset().Eboot(), images.eboot) << "EBOOT is programmed, not only sent to RAM";
+    const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
+    EXPECT_EQ(rig.Handset().PdaImage(),
+              std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
+    ExpectModemAreas(rig, images.phone, true);
+    EXPECT_EQ(rig.Handset().Modem().nEfsErases, 0) << "no phone initialisation";
+    EXPECT_EQ(rig.Handset().Pda().handovers, std::vector<uint32_t>{37});
+    EXPECT_TRUE(rig.Handset().Modem().bLaunched);
+
+    const std::vector<Posted> steps = Steps(posted);
+    const std::vector<Posted> pdaSteps = {
+        Pda(200), Pda(202), Pda(204),      Pda(203), Pda(206, 0), Pda(205),    Pda(206, 0),
+        Pda(207), Pda(204), Pda(216, 100), Pda(211), Pda(212),    Pda(214, 0), Phone(300)};
+    ASSERT_GE(steps.size(), pdaSteps.size());
+    EXPECT_EQ(std::vector<Posted>(steps.begin(), steps.begin() + pdaSteps.size()), pdaSteps);
+    EXPECT_EQ(steps.back(), Pda(218, 0));
+    // One acknowledgement per 520-byte block of the piece.
+    EXPECT_EQ(rig.Handset().Pda().nAcks, static_cast<int>(regionEnd / 520));
+}
+
+TEST(FilesWorkerTest, SignatureModeChecksInRamBeforeProgramming) {
+    CWorkerRig rig;
+    const JobImages images = FlatJob();
+    rig.ChooseCombined(images, true);
+    rig.Attach();
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
+    EXPECT_EQ(rig.Handset().Eboot(), images.eboot);
+    EXPECT_EQ(rig.Handset().PdaImage(),
+              std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
+    EXPECT_EQ(rig.Handset().Pda().nSignatureReplies, 2) << "EBOOT and the region";
+    EXPECT_EQ(Steps(posted),
+              (std::vector<Posted>{Pda(200), Pda(202), Pda(220), Pda(221), Pda(204), Pda(203),
+                                   Pda(206, 0), Pda(206, 0), Pda(220), Pda(221), Pda(205), Pda(210),
+                                   Pda(204), Pda(216, 100), Pda(218, 0)}))
+        << "no erase before the transfer, no checksum after it";
+}
+
+TEST(FilesWorkerTest, MultiDownloadEndsWithoutALaunch) {
+    CWorkerRig rig;
+    rig.ChooseCombined(FlatJob());
+    rig.Attach();
+    fleet::SlotStartOptions options;
+    options.bMultiDownload = true;
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), options).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    uint32_t argument = 0;
+    EXPECT_EQ(LastPdaCode(posted, &argument), 218u);
+    EXPECT_EQ(argument, 1u) << "Job Done. without Launched!!";
+    EXPECT_EQ(rig.Handset().Pda().nFinalCommand, 0u) << "no final command";
+    EXPECT_EQ(rig.Handset().Pda().handovers, std::vector<uint32_t>{37});
+}
+
+// --- faults ---------------------------------------------------------------
+
+class FaultTest : public ::testing::Test {
+  protected:
+    // The files worker's job on a handset with the faults, phone phase
+    // included unless bPhone is false.
+    std::vector<Posted> FilesJob(std::vector<Fault> faults, bool bPhone = true,
+                                 fleetsim::HandsetSettings settings = CWorkerRig::Quick()) {
+        rig = std::make_unique<CWorkerRig>(settings, std::move(faults));
+        images = FlatJob();
+        rig->ChooseCombined(images);
+        rig->Attach(1000ms);
+        rig->WatchModemPort();
+        fleet::SlotStartOptions options;
+        options.bPhoneChosen = bPhone;
+        EXPECT_EQ(rig->Start(rig->ProfileOnlyProgram(), options).nStarted, 1);
+        return rig->Finish();
+    }
+    std::vector<Posted> ContainerJob(std::vector<Fault> faults,
+                                     fleetsim::HandsetSettings settings = CWorkerRig::Quick(),
+                                     bool bWatch = true) {
+        rig = std::make_unique<CWorkerRig>(settings, std::move(faults));
+        fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+        phone.modemPortWait = portWait;
+        fleet::SetPhoneSettings(phone);
+        images = B000ffJob();
+        const std::string program = rig->PackContainer(images);
+        rig->ChoosePhone(images.phone);
+        rig->Attach(1000ms);
+        if (bWatch) {
+            rig->WatchModemPort();
+        }
+        fleet::SlotStartOptions options;
+        options.bPhoneChosen = true;
+        EXPECT_EQ(rig->Start(program, options).nStarted, 1);
+        return rig->Finish();
+    }
+    static Fault Wrong(Step step, int index) { return {Fault::Kind::Wrong, step, index, 0}; }
+
+    std::unique_ptr<CWorkerRig> rig;
+    JobImages images;
+    std::chrono::milliseconds portWait = 3000ms;
+};
+
+TEST_F(FaultTest, WrongAcknowledgementIs217WithThePercentageReached) {
+    const auto posted = FilesJob({Wrong(Step::Ack, 1000)}, false);
+    const uint32_t blocks = static_cast<uint32_t>(FlatDataEnd(0) / 520);
+    uint32_t argument = 0;
+    EXPECT_EQ(LastPdaCode(posted, &argument), 217u);
+    EXPECT_EQ(argument, 1000u * 100 / blocks);
+    EXPECT_FALSE(Has(posted, Pda(211))) << "no checksum after a failed programming";
+}
+
+TEST_F(FaultTest, WrongDeviceChecksumIs213AndTheChecksumText) {
+    const auto posted = FilesJob({Wrong(Step::Checksum, 0)}, false);
+    ASSERT_GE(posted.size(), 2u);
+    EXPECT_EQ(posted[posted.size() - 2], Pda(213));
+    const uint32_t expected = fleet::ImageByteSum(images.pda.data(), images.pda.size());
+    EXPECT_EQ(posted.back().nMsg, fleet::WM_SLOT_LOG);
+    EXPECT_EQ(posted.back().text,
+              platform::Format(fleet::kChecksumLogFormat, expected + 1, expected));
+    EXPECT_EQ(rig->Handset().Pda().nFinalCommand, 0u);
+}
+
+TEST_F(FaultTest, RefusedGreetingIs307) {
+    const auto posted = FilesJob({Wrong(Step::Greeting, 0)});
+    EXPECT_EQ(Steps(posted).back(), Phone(307, 0));
+    EXPECT_FALSE(rig->Handset().Modem().bLaunched);
+}
+
+TEST_F(FaultTest, RefusedAreaOpenIs310WithTheResponseCode) {
+    const auto posted = ContainerJob({Wrong(Step::Open, 0)});
+    EXPECT_EQ(Steps(posted).back(), Phone(310, 3));
+}
+
+TEST_F(FaultTest, RefusedBlockIs313WithThePercentageReached) {
+    const auto posted = ContainerJob({Wrong(Step::Block, 10)});
+    // Phone mode 1: the EFS row, then the code area from 0xE4000 to the end.
+    const uint32_t blocks =
+        static_cast<uint32_t>(((kPhoneLength + 1023) / 1024 * 1024 - 0xE4000) / 1024);
+    EXPECT_EQ(Steps(posted).back(), Phone(313, 10 * 100 / blocks));
+}
+
+TEST_F(FaultTest, AModemPortThatNeverAppearsIs315Then302) {
+    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+    settings.bNoModem = true;
+    fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+    // A number detection found earlier; its port never comes.
+    const auto posted = [&] {
+        rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
+        phone = fleet::CurrentPhoneSettings();
+        phone.modemPortWait = 300ms;
+        fleet::SetPhoneSettings(phone);
+        images = B000ffJob();
+        const std::string program = rig->PackContainer(images);
+        rig->ChoosePhone(images.phone);
+        rig->Attach();
+        rig->slots.phoneComNumbers[0] = 4242;
+        fleet::SlotStartOptions options;
+        options.bPhoneChosen = true;
+        EXPECT_EQ(rig->Start(program, options).nStarted, 1);
+        return rig->Finish();
+    }();
+    const std::vector<Posted> steps = Steps(posted);
+    ASSERT_GE(steps.size(), 4u);
+    EXPECT_EQ(
+        std::vector<Posted>(steps.end() - 4, steps.end()),
+        (std::vector<Posted>{Phone(300), Phone(315, 4242), Phone(303, 4242), Phone(302, 4242)}));
+}
+
+TEST_F(FaultTest, NoComNumberIs302WithoutAnOpen) {
+    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+    settings.bNoModem = true;
+    portWait = 200ms;
+    const auto posted = ContainerJob({}, settings, false);
+    EXPECT_EQ(Steps(posted).back(), Phone(302, 0));
+    EXPECT_FALSE(rig->Handset().ModemHostConnected());
+}
+
+TEST_F(FaultTest, ALateModemPortIs315ThenStillOpened) {
+    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+    settings.nModemDelayMs = 800;
+    rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
+    fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+    phone.modemPortWait = 300ms;
+    fleet::SetPhoneSettings(phone);
+    // The port appears during the 5 s pause after 315 (1 s here), as the
+    // window sees it while it still watches.
+    fleet::SetPauseScale(0.2);
+    images = FlatJob();
+    rig->ChooseCombined(images);
+    rig->Attach();
+    rig->WatchModemPort();
+    fleet::SlotStartOptions options;
+    options.bPhoneChosen = true;
+    ASSERT_EQ(rig->Start(rig->ProfileOnlyProgram(), options).nStarted, 1);
+    const auto posted = rig->Finish();
+    const uint32_t com = static_cast<uint32_t>(rig->slots.phoneComNumbers[0].load());
+    const std::vector<Posted> steps = Steps(posted);
+    const auto at = std::find(steps.begin(), steps.end(), Phone(300));
+    ASSERT_NE(at, steps.end());
+    ASSERT_GE(steps.end() - at, 4);
+    EXPECT_EQ(std::vector<Posted>(at, at + 4),
+              (std::vector<Posted>{Phone(300), Phone(315, 0), Phone(303, com), Phone(301, com)}));
+    EXPECT_EQ(steps.back(), Pda(218, 0));
+    ExpectModemAreas(*rig, images.phone, false);
+}
+
+TEST_F(FaultTest, AHandsetThatGoesSilentFailsItsSlot) {
+    const auto started = std::chrono::steady_clock::now();
+    const auto posted = FilesJob({{Fault::Kind::Silent, Step::Ram, 300, 0}}, false);
+    EXPECT_EQ(LastPdaCode(posted), 217u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s) << "bounded, not forever";
+}
+
+TEST_F(FaultTest, UnpluggedMidStreamIs217) {
+    const auto posted = ContainerJob({{Fault::Kind::Unplug, Step::Stream, 100, 0}});
+    uint32_t argument = 1;
+    EXPECT_EQ(LastPdaCode(posted, &argument), 217u);
+    EXPECT_FALSE(Has(posted, Phone(300)));
+}
+
+TEST_F(FaultTest, UnpluggedMidModemBlocksIs313) {
+    const auto posted = ContainerJob({{Fault::Kind::Unplug, Step::Block, 20, 0}});
+    const std::vector<Posted> steps = Steps(posted);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back().nCode, 313u);
+    EXPECT_FALSE(Has(posted, Pda(218, 0)));
+}
+
+TEST(WorkerContextTest, AnUnreadableTrailerStillEndsTheSlot) {
+    fleettest::CTempDir dir;
+    testsupport::CRecordingSink sink;
+    fleet::CFleetSlots slots;
+    const std::vector<fleet::PlatformProfile> profiles = fleet::BuildPlatformProfiles();
+    fleet::SlotContext& ctx = slots.contexts[5];
+    ctx.nSlot = 5;
+    ctx.pWindow = &sink;
+    ctx.pProfile = &profiles[2];
+    ctx.pPdaPort = &slots.pdaPorts[5];
+    ctx.pPhonePort = &slots.phonePorts[5];
+    ASSERT_TRUE(ctx.programFile.Open(dir.Write("tiny", {1, 2, 3})));  // no room for a trailer
+    EXPECT_EQ(fleet::DownloadFromContainerThread(&ctx), -1);
+    const auto posted = Drain(sink);
+    ASSERT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted[0].text, " Cfile read error ");
+    EXPECT_EQ(posted[1], Pda(208, 1)) << "a failing code, so the batch can finish";
+    EXPECT_EQ(posted[1].nSlot, 5);
+}
+
+}  // namespace
