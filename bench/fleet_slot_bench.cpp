@@ -178,7 +178,7 @@ RunResult RunOnce(const std::string& dir, uint64_t nPace, const std::vector<uint
         while (bWatch) {
             struct stat st {};
             if (lstat(link.c_str(), &st) == 0) {
-                slots.phoneComNumbers[0] = static_cast<int32_t>(fleet::tty::DeviceNumber(link));
+                slots.phoneComNumbers[0] = static_cast<int32_t>(fleet::tty::PortNumberOfTty(link));
                 fleet::g_phonePortEvents[0].Set();
                 return;
             }

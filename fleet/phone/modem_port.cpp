@@ -12,7 +12,7 @@ std::string FindModemPort(const ModemInterfaceClass& modem, uint32_t nComNumber,
     std::string found;
     for (const std::string& name : tty::ListMatching(modem.strFolder, modem.strPattern)) {
         const std::string path = modem.strFolder + "/" + name;
-        if (tty::DeviceNumber(path) != nComNumber) {
+        if (tty::PortNumberOfTty(path) != nComNumber) {
             continue;
         }
         if (!strDeviceName.empty() && name.find(strDeviceName) != std::string::npos) {

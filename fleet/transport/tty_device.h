@@ -51,5 +51,11 @@ std::vector<std::string> ListMatching(const std::string& strFolder, const std::s
 // The number at the end of a device name: /dev/ttyACM3 -> 3, /dev/pts/7 -> 7;
 // 0 when it ends in no digit. Links are followed first.
 uint32_t DeviceNumber(const std::string& strPath);
+// The port number a slot keeps for a modem tty: its number + 1, because 0
+// means "no port" (ttyACM0 and pts/0 are ports too). Texts show the tty's
+// own number (PortNumber - 1).
+inline uint32_t PortNumberOfTty(const std::string& strPath) {
+    return DeviceNumber(strPath) + 1;
+}
 
 }  // namespace fleet::tty

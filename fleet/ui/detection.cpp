@@ -115,11 +115,13 @@ void CDetection::OnModemArrival(const std::string& strName) {
             return;
         }
         const std::string path = m_config.pdaClass.strFolder + "/" + strName;
-        const int nCom = TtyNumberOf(path);
+        // Kept as the tty's number + 1 (0 is "no port"); shown as the tty's.
+        const int nTty = TtyNumberOf(path);
+        const int nCom = nTty + 1;
         m_astrPhonePath[static_cast<size_t>(i)] = path;
         m_anPhoneCom[static_cast<size_t>(i)] = nCom;
         s.nPhoneCom = nCom;
-        m_board.AppendSlotLog(i, platform::Format("PHONE-COM%d detected\r\n", nCom));
+        m_board.AppendSlotLog(i, platform::Format("PHONE-COM%d detected\r\n", nTty));
         if (m_fnPhonePort) {
             m_fnPhonePort(i);
         }

@@ -7,6 +7,12 @@ namespace fleet {
 
 namespace {
 
+// Slots keep a modem port as its tty number + 1 (0 is "no port"); texts
+// show the tty's own number.
+uint32_t TtyOfPort(uint32_t nPort) {
+    return nPort > 0 ? nPort - 1 : 0;
+}
+
 // A percentage argument, at most 100.
 uint32_t Percent(uint32_t n) {
     return n > 100 ? 100 : n;
@@ -334,15 +340,16 @@ void CSlotBoard::OnPhoneProgress(uint32_t nCode, intptr_t lParam) {
             s.bWatching = 1;
             break;
         case kPhonePortOpened:
-            plain(platform::Format("Opening COM %u succeed...", arg));
+            plain(platform::Format("Opening COM %u succeed...", TtyOfPort(arg)));
             break;
         case kPhonePortOpenFailed:
             t = "Port open failed...";
-            AppendSlotLog(nSlot, platform::Format("PHONE-%s: COM %u\r\n", t.c_str(), arg));
+            AppendSlotLog(nSlot,
+                          platform::Format("PHONE-%s: COM %u\r\n", t.c_str(), TtyOfPort(arg)));
             s.nState = kSlotFailed;
             break;
         case kPhonePortOpening:
-            plain(platform::Format("Attempting to open COM %u...", arg));
+            plain(platform::Format("Attempting to open COM %u...", TtyOfPort(arg)));
             s.bWatching = 0;
             break;
         case kPhoneDownloadStart:

@@ -143,7 +143,7 @@ TEST_F(Board, PhoneCodesRelabelTheSlotAndWatchForItsPort) {
     Phone(0, kPhoneSwitchStart);
     EXPECT_EQ(S(0).strLabel, "PHONE 1");
     EXPECT_EQ(S(0).bWatching, 1);
-    Phone(0, kPhonePortOpening, 7);
+    Phone(0, kPhonePortOpening, 8);  // port numbers are the tty's + 1
     EXPECT_EQ(S(0).bWatching, 0);
     EXPECT_EQ(S(0).strProgressText, "Attempting to open COM 7...");
     Phone(0, kPhoneAreaEraseStart, 3);
@@ -167,7 +167,7 @@ TEST_F(Board, PhoneCodesRelabelTheSlotAndWatchForItsPort) {
 
 TEST_F(Board, PortOpenFailureNamesTheComNumber) {
     Start(1);
-    Phone(0, kPhonePortOpenFailed, 12);
+    Phone(0, kPhonePortOpenFailed, 13);
     EXPECT_EQ(S(0).strLog, "PHONE-Port open failed...: COM 12\r\n");
     EXPECT_EQ(S(0).nState, kSlotFailed);
 }

@@ -124,7 +124,8 @@ class CWorkerRig {
             while (m_bWatch) {
                 struct stat st {};
                 if (lstat(link.c_str(), &st) == 0) {
-                    slots.phoneComNumbers[0] = static_cast<int32_t>(fleet::tty::DeviceNumber(link));
+                    slots.phoneComNumbers[0] =
+                        static_cast<int32_t>(fleet::tty::PortNumberOfTty(link));
                     fleet::g_phonePortEvents[0].Set();
                     return;
                 }
