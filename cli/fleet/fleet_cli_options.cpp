@@ -17,7 +17,8 @@ const char* FleetCliUsage() {
            "  --eboot F --pda F --phone F   image files (files mode); a bare --phone\n"
            "                          writes the modem side of --img or --container\n"
            "  --img F                 a combined EBOOT+PDA+PHONE image\n"
-           "  --container [FILE]      the images appended to FILE (default: this program)\n"
+           "  --container [FILE]      the images appended to FILE (default: this program);\n"
+           "                          --phone-image F adds the modem image\n"
            "  --platform N            platform list entry 1..4 (default 2)\n"
            "  --timeout S             give up after S seconds (default 1800)\n"
            "  --json                  one JSON object per event\n"
@@ -148,7 +149,10 @@ bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions&
         error = "--watch DIR is required";
         return false;
     }
-    const bool bFiles = !o.strEboot.empty() || !o.strPda.empty() || !o.strPhone.empty();
+    // A modem image may come with a container (which holds only EBOOT and
+    // the PDA image); with --img the modem part is the image's own.
+    const bool bFiles =
+        !o.strEboot.empty() || !o.strPda.empty() || (!o.strPhone.empty() && !o.bContainer);
     if (static_cast<int>(bFiles) + static_cast<int>(!o.strImg.empty()) +
             static_cast<int>(o.bContainer) !=
         1) {

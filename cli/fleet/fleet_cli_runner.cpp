@@ -90,7 +90,9 @@ int CFleetCliRunner::Run() {
     if (!m_options.strImg.empty()) {
         prompts.m_openAnswers.push_back(m_options.strImg);
         bImages = selection.SetCombinedChosen(true);
-    } else if (!m_options.bContainer) {
+    } else if (m_options.bContainer) {
+        bImages = m_options.strPhone.empty() || choose(fleet::kImagePhone, m_options.strPhone);
+    } else {
         bImages = (m_options.strEboot.empty() || choose(fleet::kImageEboot, m_options.strEboot)) &&
                   (m_options.strPda.empty() || choose(fleet::kImagePda, m_options.strPda)) &&
                   (m_options.strPhone.empty() || choose(fleet::kImagePhone, m_options.strPhone));
@@ -154,8 +156,11 @@ int CFleetCliRunner::Run() {
             std::vector<fleet::DeviceLinkEvent> events =
                 m.wParam == 1 ? watch.ExistingLinks() : watch.ReadEvents();
             for (const fleet::DeviceLinkEvent& e : events) {
-                // Slots beyond --slots never take a handset.
-                if (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount) {
+                // Slots beyond --slots never take a handset, and none is taken
+                // once COUNT are served; modem ports of served ones still count.
+                const bool bPda = fleet::LinkNameMatches(e.strName, config.pdaClass.strPattern);
+                if (bPda &&
+                    (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount)) {
                     continue;
                 }
                 detection.OnDeviceEvent(e);

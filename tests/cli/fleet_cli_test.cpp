@@ -36,6 +36,15 @@ TEST(FleetCliOptions, ParsesALineJob) {
     ASSERT_TRUE(
         ParseFleetCliOptions({"--watch", "d", "--container", "packed", "--json"}, o, error));
     EXPECT_EQ(o.strContainerFile, "packed");
+
+    // The container holds EBOOT and the PDA image; the modem image comes apart.
+    o = {};
+    ASSERT_TRUE(
+        ParseFleetCliOptions({"--watch", "d", "--container", "--phone-image", "m.bin"}, o, error))
+        << error;
+    EXPECT_TRUE(o.bContainer);
+    EXPECT_TRUE(o.bPhone);
+    EXPECT_EQ(o.strPhone, "m.bin");
 }
 
 TEST(FleetCliOptions, RefusesAmbiguousOrIncompleteJobs) {
@@ -44,6 +53,8 @@ TEST(FleetCliOptions, RefusesAmbiguousOrIncompleteJobs) {
         {"--watch", "d"},
         {"--watch", "d", "--img", "a", "--container"},
         {"--watch", "d", "--pda", "p", "--img", "a"},
+        {"--watch", "d", "--img", "a", "--phone-image", "m"},
+        {"--watch", "d", "--container", "--pda", "p"},
         {"--watch", "d", "--container", "--slots", "9"},
         {"--watch", "d", "--container", "--platform", "0"},
         {"--watch", "d", "--container", "--bogus"},
