@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "fleet/transport/tty_device.h"
 #include "platform/settings_store.h"
 
 namespace fleetcli {
@@ -24,6 +25,7 @@ const char* FleetCliUsage() {
            "  --json                  one JSON object per event\n"
            "  --log-dir DIR           write each slot's log there when it ends\n"
            "  --pda-pattern P / --modem-pattern P   link names of the two interfaces\n"
+           "  --vendor-id HEX         take only PDA interfaces of this USB vendor\n"
            "Exit status: 0 when COUNT handsets finished and none failed, 1 otherwise, 2 usage,\n"
            "3 timed out.\n";
 }
@@ -133,6 +135,14 @@ bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions&
             ok = value(o.strPdaPattern);
         } else if (a == "--modem-pattern") {
             ok = value(o.strModemPattern);
+        } else if (a == "--vendor-id") {
+            std::string text;
+            ok = value(text);
+            o.strVendorId = fleet::tty::NormaliseVendorId(text);
+            if (ok && o.strVendorId.empty()) {
+                error = "--vendor-id takes four hex digits (04e8), not '" + text + "'";
+                return false;
+            }
         } else {
             error = "unknown option '" + a + "'";
             return false;

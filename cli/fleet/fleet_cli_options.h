@@ -24,6 +24,7 @@ struct FleetCliOptions {
     std::string strLogDir;
     std::string strPdaPattern = "usb-*-if01*";
     std::string strModemPattern = "usb-*-if00*";
+    std::string strVendorId;  // normalised; empty: any vendor
     bool bHelp = false;
 };
 

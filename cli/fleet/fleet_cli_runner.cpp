@@ -106,6 +106,7 @@ int CFleetCliRunner::Run() {
     config.pdaClass.strFolder = m_options.strWatch;
     config.pdaClass.strPattern = m_options.strPdaPattern;
     config.strModemPattern = m_options.strModemPattern;
+    config.pdaClass.strVendorId = m_options.strVendorId;
     fleet::CDetection detection(board, slots.pdaPorts, config);
     detection.SetStartImmediately(true);
 

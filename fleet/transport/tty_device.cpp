@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -241,6 +243,63 @@ uint32_t DeviceNumber(const std::string& strPath) {
     }
     const std::string number = name.substr(digits, 9);  // nine digits always fit
     return number.empty() ? 0 : static_cast<uint32_t>(std::strtoul(number.c_str(), nullptr, 10));
+}
+
+std::string NormaliseVendorId(const std::string& strText) {
+    std::string hex = strText;
+    if (hex.size() > 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) {
+        hex = hex.substr(2);
+    }
+    if (hex.size() != 4) {
+        return {};
+    }
+    for (char& c : hex) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
+            return {};
+        }
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return hex;
+}
+
+std::string UsbVendorOfTty(const std::string& strPath, const std::string& strSysRoot) {
+    std::string name = strPath;
+    if (char* real = realpath(strPath.c_str(), nullptr)) {
+        name = real;
+        std::free(real);
+    }
+    const size_t slash = name.find_last_of('/');
+    const std::string tty = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (tty.empty() || tty == "." || tty == "..") {
+        return {};
+    }
+    char* device = realpath((strSysRoot + "/class/tty/" + tty + "/device").c_str(), nullptr);
+    if (device == nullptr) {
+        return {};
+    }
+    std::string dir = device;
+    std::free(device);
+    // The interface node (ttyACM) or the serial converter's port (ttyUSB)
+    // sits a few levels below the USB device that carries idVendor.
+    for (int up = 0; up < 6 && dir.size() > strSysRoot.size(); ++up) {
+        std::FILE* f = std::fopen((dir + "/idVendor").c_str(), "r");
+        if (f != nullptr) {
+            char text[16] = {};
+            const bool bRead = std::fgets(text, sizeof text, f) != nullptr;
+            std::fclose(f);
+            std::string id = bRead ? text : "";
+            while (!id.empty() && (id.back() == '\n' || id.back() == '\r' || id.back() == ' ')) {
+                id.pop_back();
+            }
+            return NormaliseVendorId(id);
+        }
+        const size_t parent = dir.find_last_of('/');
+        if (parent == std::string::npos || parent == 0) {
+            break;
+        }
+        dir.resize(parent);
+    }
+    return {};
 }
 
 }  // namespace fleet::tty

@@ -48,6 +48,15 @@ size_t WriteAll(int fd, const uint8_t* pData, size_t n, std::chrono::millisecond
 // Names in the folder matching the shell pattern, sorted.
 std::vector<std::string> ListMatching(const std::string& strFolder, const std::string& strPattern);
 
+// The USB vendor id ("04e8", lower case) of the device a tty belongs to,
+// found by walking up from its sysfs node under strSysRoot; empty when the
+// tty has no USB parent (a pseudo-terminal, a built-in UART).
+std::string UsbVendorOfTty(const std::string& strPath, const std::string& strSysRoot = "/sys");
+
+// A vendor id as configured ("04E8", "0x04e8"): four lower-case hex digits,
+// or empty when it is not one.
+std::string NormaliseVendorId(const std::string& strText);
+
 // The number at the end of a device name: /dev/ttyACM3 -> 3, /dev/pts/7 -> 7;
 // 0 when it ends in no digit. Links are followed first.
 uint32_t DeviceNumber(const std::string& strPath);

@@ -9,12 +9,34 @@
 
 namespace fleet {
 
+std::vector<std::string> InterfaceLinks(const DeviceInterfaceClass& interfaceClass) {
+    std::vector<std::string> names =
+        tty::ListMatching(interfaceClass.strFolder, interfaceClass.strPattern);
+    if (interfaceClass.strVendorId.empty()) {
+        return names;
+    }
+    std::vector<std::string> kept;
+    for (const std::string& name : names) {
+        const std::string vendor =
+            tty::UsbVendorOfTty(interfaceClass.strFolder + "/" + name, interfaceClass.strSysRoot);
+        if (vendor.empty() || vendor == interfaceClass.strVendorId) {
+            kept.push_back(name);
+        } else {
+            platform::Diag("usb", name + ": vendor " + vendor + ", not a handset");
+        }
+    }
+    return kept;
+}
+
 bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) {
     Close();
-    const std::vector<std::string> names =
-        tty::ListMatching(interfaceClass.strFolder, interfaceClass.strPattern);
-    for (int index = 0; index <= nSlot && static_cast<size_t>(index) < names.size(); ++index) {
-        const std::string path = interfaceClass.strFolder + "/" + names[static_cast<size_t>(index)];
+    const std::vector<std::string> names = InterfaceLinks(interfaceClass);
+    // Every link is tried, not only the first nSlot + 1: a slot reset while a
+    // later slot still holds its handset would otherwise never reach a
+    // handset attached after that one.
+    (void)nSlot;
+    for (const std::string& name : names) {
+        const std::string path = interfaceClass.strFolder + "/" + name;
         m_strDevicePath = path;
         std::printf("Attempting to open %s\n", path.c_str());
         std::fflush(stdout);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fleet {
 
@@ -15,7 +16,16 @@ namespace fleet {
 struct DeviceInterfaceClass {
     std::string strFolder = "/dev/serial/by-id";
     std::string strPattern = "usb-*-if01*";  // shell pattern
+    // Four lower-case hex digits, or empty for any vendor. A link whose tty
+    // belongs to a USB device of another vendor is passed over; a tty with
+    // no USB parent (the simulator's pseudo-terminals) is not filtered.
+    std::string strVendorId;
+    std::string strSysRoot = "/sys";
 };
+
+// The interface links of the class, in name order, without those of
+// another vendor.
+std::vector<std::string> InterfaceLinks(const DeviceInterfaceClass& interfaceClass);
 
 // A blocking read of a handset that never answers ends with 0 bytes after
 // this: every 4-byte reply of the PDA protocol is read with it, so a
@@ -41,9 +51,9 @@ class UsbDevicePort {
 
     void SetTiming(const UsbPortTiming& timing) { m_timing = timing; }
 
-    // Slot k tries the interfaces 0..k (links in name order) and keeps the
-    // first it can open exclusively, so an interface another slot holds is
-    // passed over. Reports each try on stdout. True when one is open.
+    // Tries the interfaces in link-name order and keeps the first it can open
+    // exclusively, so an interface another slot holds is passed over. Reports
+    // each try on stdout. True when one is open.
     bool Open(const DeviceInterfaceClass& interfaceClass, int nSlot);
     void Close();
 

@@ -19,6 +19,8 @@ namespace fleet {
 struct DetectionConfig {
     DeviceInterfaceClass pdaClass;                // folder and the PDA interface's link pattern
     std::string strModemPattern = "usb-*-if00*";  // the modem interface's links
+    // Set when a setting could not be used as given (shown in the log).
+    std::string strWarning;
 };
 
 // The handset a link belongs to: its name without the interface part

@@ -21,6 +21,7 @@
 #include "fleet/images/program_file.h"
 #include "fleet/transport/slot_events.h"
 #include "fleet/transport/slot_messages.h"
+#include "fleet/transport/tty_device.h"
 #include "fleet/ui/fleet_controls.h"
 #include "platform/format.h"
 #include "platform/prompts.h"
@@ -73,6 +74,12 @@ DetectionConfig ReadDetectionConfig(const platform::ISettingsStore& settings) {
     c.pdaClass.strFolder = settings.GetString("Detection", "Folder", c.pdaClass.strFolder);
     c.pdaClass.strPattern = settings.GetString("Detection", "PdaPattern", c.pdaClass.strPattern);
     c.strModemPattern = settings.GetString("Detection", "ModemPattern", c.strModemPattern);
+    const std::string vendor = settings.GetString("Detection", "VendorId", "");
+    c.pdaClass.strVendorId = tty::NormaliseVendorId(vendor);
+    if (!vendor.empty() && c.pdaClass.strVendorId.empty()) {
+        c.strWarning = "Detection/VendorId \"" + vendor +
+                       "\" is not four hex digits; handsets of any vendor are taken.\r\n";
+    }
     return c;
 }
 
@@ -108,11 +115,14 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     if (m_watch.Start(config.pdaClass.strFolder, error)) {
         m_pNotifier = new QSocketNotifier(m_watch.Fd(), QSocketNotifier::Read, this);
         connect(m_pNotifier, &QSocketNotifier::activated, this, [this] { OnDeviceFolder(); });
-    } else {
-        Log(error + "\r\n");
     }
     InitSlotsUi();
     EnableOptions(false);
+    // After the slots are set up, which starts the log afresh.
+    Log(config.strWarning);
+    if (!error.empty()) {
+        Log(error + "\r\n");
+    }
     setWindowTitle(Qs(ProgramBaseName()));
 }
 

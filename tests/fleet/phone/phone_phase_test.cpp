@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fleet/images/phone_binary.h"
 #include "fleet/pda/slot_pause.h"
 #include "fleet/pda/slot_report.h"
+#include "fleet/phone/modem_port.h"
 #include "fleet/tools/mkimg.h"
+#include "fleet/transport/tty_device.h"
 #include "tests/fleet/pda/pda_wire.h"
 #include "tests/fleet/phone/modem_wire.h"
 
@@ -217,6 +221,38 @@ TEST_F(AreaDownloadTest, AnImageThatDoesNotReachItsAreaSendsNothingOfIt) {
 TEST(PhoneLaunchTest, AClosedPortIsAFailedLaunch) {
     fleet::ComPort port;
     EXPECT_EQ(fleet::PhoneLaunch(port, 100ms), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModemPortLookup, FindsTheLinkOfTheTtyNumberAsAnAbsolutePath) {
+    fleettest::CTempDir dir;
+    testsupport::CPtyPair modemA;
+    testsupport::CPtyPair modemB;
+    const std::string a = dir.File("usb-Sim_Handset_A-if00");
+    const std::string b = dir.File("usb-Sim_Handset_B-if00");
+    std::filesystem::create_symlink(modemA.SlavePath(), a);
+    std::filesystem::create_symlink(modemB.SlavePath(), b);
+    fleet::ModemInterfaceClass modem;
+    modem.strFolder = dir.Path();
+    const uint32_t comB = fleet::tty::PortNumberOfTty(modemB.SlavePath());
+    EXPECT_EQ(fleet::FindModemPort(modem, comB, "usb-Sim_Handset_B"), b);
+    EXPECT_EQ(fleet::FindModemPort(modem, comB, ""), b);
+    EXPECT_EQ(fleet::FindModemPort(modem, 0, "usb-Sim_Handset_B"), "");
+
+    // A folder named relative to the working directory (fleet_cli --watch
+    // dev) still gives a device path the modem port can open.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::path(dir.Path()).parent_path());
+    modem.strFolder = std::filesystem::path(dir.Path()).filename().string();
+    const std::string found = fleet::FindModemPort(modem, comB, "usb-Sim_Handset_B");
+    std::filesystem::current_path(before);
+    EXPECT_EQ(found, b);
+    fleet::ComPort port;
+    ASSERT_EQ(port.Initialise(), 1);
+    EXPECT_EQ(port.Open(found + fleet::kModemLineSettings), 1);
 }
 
 }  // namespace

@@ -77,6 +77,20 @@ TEST_F(UsbDevicePortTest, SecondSlotSkipsTheInterfaceTheFirstHolds) {
     EXPECT_EQ(slot2.DevicePath(), a);
 }
 
+TEST_F(UsbDevicePortTest, AResetFirstSlotReachesAnInterfaceBeyondAHeldOne) {
+    // Slot 1 holds the first interface (slot 0 was reset after serving its
+    // handset); slot 0 must still find the second.
+    fleet::UsbDevicePort slot0;
+    fleet::UsbDevicePort slot1;
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(slot1.Open(interfaceClass, 1));
+    ASSERT_TRUE(slot0.Open(interfaceClass, 0));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(slot1.DevicePath(), dir.File("usb-Sim_Handset_A-if01"));
+    EXPECT_EQ(slot0.DevicePath(), dir.File("usb-Sim_Handset_B-if01"));
+    EXPECT_TRUE(Talks(slot0, handsetB));
+}
+
 TEST_F(UsbDevicePortTest, NoInterfaceNoPort) {
     fleet::UsbDevicePort port;
     interfaceClass.strPattern = "usb-*-if07*";

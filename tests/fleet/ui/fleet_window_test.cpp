@@ -68,6 +68,42 @@ TEST_F(FleetWindow, StartsWithOneSlotShownAndTheOptionsLocked) {
     EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 0 device(s) detected.");
 }
 
+TEST(DetectionSettings, DefaultsSuitUdevAndTheSimulatorAndAVendorIdIsChecked) {
+    platform::CMemorySettingsStore settings;
+    DetectionConfig c = ReadDetectionConfig(settings);
+    EXPECT_EQ(c.pdaClass.strFolder, "/dev/serial/by-id");
+    EXPECT_EQ(c.pdaClass.strPattern, "usb-*-if01*");
+    EXPECT_EQ(c.strModemPattern, "usb-*-if00*");
+    EXPECT_EQ(c.pdaClass.strVendorId, "");
+    EXPECT_EQ(c.strWarning, "");
+
+    settings.SetString("Detection", "VendorId", "0x04E8");
+    c = ReadDetectionConfig(settings);
+    EXPECT_EQ(c.pdaClass.strVendorId, "04e8");
+    EXPECT_EQ(c.strWarning, "");
+
+    // A value that is no vendor id is not taken for one, and the log says so.
+    settings.SetString("Detection", "VendorId", "Samsung");
+    c = ReadDetectionConfig(settings);
+    EXPECT_EQ(c.pdaClass.strVendorId, "");
+    EXPECT_NE(c.strWarning.find("\"Samsung\""), std::string::npos);
+    char dir[] = "/tmp/fleet_window_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    settings.SetString("Detection", "Folder", dir);
+    platform::CScriptedPrompts prompts;
+    {
+        CMultiDownloadDlg window(prompts, settings);
+        EXPECT_TRUE(window.LogText().contains("Detection/VendorId \"Samsung\" is not four hex"));
+    }
+    // A folder that cannot be watched is said too, not lost.
+    settings.SetString("Detection", "Folder", std::string(dir) + "/missing/deeper");
+    {
+        CMultiDownloadDlg window(prompts, settings);
+        EXPECT_TRUE(window.LogText().contains("missing/deeper")) << window.LogText().toStdString();
+    }
+    rmdir(dir);
+}
+
 TEST_F(FleetWindow, MultiDownloadGrowsTheWindowAndStartImmediatelyShrinksItBack) {
     dlg->resize(dlg->width(), dlg->minimumSizeHint().height() + 40);
     QCoreApplication::processEvents();
