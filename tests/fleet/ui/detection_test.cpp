@@ -1,5 +1,6 @@
-// Detection over pseudo-terminals published as device links, with the test
-// playing each handset's download-mode boot loader.
+// Detection over pseudo-terminals published as device links, first with the
+// test playing each handset's download-mode boot loader, then with the
+// simulated handsets; and the vendor filter over a made-up sysfs tree.
 #include "fleet/ui/detection.h"
 
 #include <fcntl.h>
@@ -9,9 +10,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
+#include "fleet/pda/pda_commands.h"
+#include "fleet/transport/tty_device.h"
+#include "sim/fleet/fleet_handset.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
@@ -73,15 +78,17 @@ class Detection : public ::testing::Test {
         for (UsbDevicePort& p : ports) {
             p.SetTiming(fast);
         }
-        DetectionConfig config;
         config.pdaClass.strFolder = m_dir;
         config.pdaClass.strPattern = "usb-*-if01*";
+        MakeDetection();
+        board.Detect();
+    }
+    void MakeDetection() {
         detection = std::make_unique<CDetection>(board, ports, config);
         detection->SetAttachedAction([this](int slot) { attached.push_back(slot); });
         detection->SetStartAction([this] { ++starts; });
         detection->SetPhonePortAction([this](int slot) { woken.push_back(slot); });
         detection->SetStartImmediately(false);
-        board.Detect();
     }
     void TearDown() override {
         for (UsbDevicePort& p : ports) {
@@ -99,6 +106,7 @@ class Detection : public ::testing::Test {
     }
 
     std::string m_dir;
+    DetectionConfig config;
     CSlotBoard board;
     std::array<UsbDevicePort, kBoardSlots> ports;
     std::unique_ptr<CDetection> detection;
@@ -188,6 +196,184 @@ TEST_F(Detection, TheModemLinkWakesOnlyAWatchingSlot) {
     // Another handset's modem does not wake slot 0.
     detection->OnDeviceEvent({"usb-Sim_Handset_0002-if00", true});
     EXPECT_EQ(woken.size(), 1u);
+}
+
+// The same detection against the simulated handsets: each publishes its PDA
+// interface as a by-id style link, answers with its own boot loader, and
+// after the switch to the modem publishes its modem link.
+class SimDetection : public Detection {
+  protected:
+    void TearDown() override {
+        for (UsbDevicePort& p : ports) {
+            p.Close();
+        }
+        simulated.clear();
+        Detection::TearDown();
+    }
+    fleetsim::CSimHandset& Start(int nNumber, const std::string& serial = "") {
+        fleetsim::CSimHandset::Config c;
+        c.nNumber = nNumber;
+        c.strSerial = serial.empty() ? fleetsim::HandsetSerial("FSIM", nNumber) : serial;
+        c.strDir = m_dir;
+        c.settings.nModemDelayMs = 50;
+        simulated.push_back(std::make_unique<fleetsim::CSimHandset>(c));
+        std::string error;
+        EXPECT_TRUE(simulated.back()->Start(error)) << error;
+        return *simulated.back();
+    }
+    // A handset is attached: its link appears and the folder reports it.
+    fleetsim::CSimHandset& Plug(int nNumber, const std::string& serial = "") {
+        fleetsim::CSimHandset& h = Start(nNumber, serial);
+        detection->OnDeviceEvent({fs::path(h.PdaLinkPath()).filename().string(), true});
+        return h;
+    }
+    static std::string Name(const fleetsim::CSimHandset& h) {
+        return DeviceNameOfLink(h.PdaLinkPath());
+    }
+
+    std::vector<std::unique_ptr<fleetsim::CSimHandset>> simulated;
+};
+
+TEST_F(SimDetection, SlotsAreTakenFromTheTopAndAResetSlotIsTakenAgain) {
+    fleetsim::CSimHandset& first = Plug(1);
+    fleetsim::CSimHandset& second = Plug(2);
+    EXPECT_EQ(attached, (std::vector<int>{0, 1}));
+    EXPECT_EQ(board.Slot(0).strDeviceName, Name(first));
+    EXPECT_EQ(board.Slot(1).strDeviceName, Name(second));
+    EXPECT_EQ(board.Slot(1).strProgressText, "Ready to download...");
+    EXPECT_TRUE(first.PdaHostConnected());
+    EXPECT_EQ(board.m_nDetected, 2);
+
+    // The first handset is served and unplugged; its slot is reset.
+    board.SlotStarted(0);
+    board.OnPdaProgress(218, 0);
+    ports[0].Close();
+    simulated[0]->Stop();
+    board.ResetSlot(0);
+    fleetsim::CSimHandset& third = Plug(3);
+    EXPECT_EQ(attached.back(), 0);
+    EXPECT_EQ(board.Slot(0).strDeviceName, Name(third));
+    EXPECT_EQ(starts, 0);
+}
+
+TEST_F(SimDetection, AHandsetAlreadyInASlotIsNotTakenTwice) {
+    fleetsim::CSimHandset& h = Plug(1);
+    // Its port is let go and the same link is reported again.
+    ports[0].Close();
+    detection->OnDeviceEvent({fs::path(h.PdaLinkPath()).filename().string(), true});
+    EXPECT_EQ(attached, std::vector<int>{0});
+    EXPECT_EQ(board.m_nDetected, 1);
+    EXPECT_FALSE(ports[1].IsOpen());
+}
+
+TEST_F(SimDetection, EightHandsetsStartTheBatchByThemselves) {
+    for (int i = 1; i <= kBoardSlots; ++i) {
+        Plug(i);
+        EXPECT_EQ(starts, i == kBoardSlots ? 1 : 0) << "after handset " << i;
+    }
+    EXPECT_EQ(attached, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    for (int i = 0; i < kBoardSlots; ++i) {
+        EXPECT_TRUE(simulated[static_cast<size_t>(i)]->PdaHostConnected()) << i;
+    }
+}
+
+TEST_F(SimDetection, TheModemLinkCountsOnlyWhileTheSlotWatchesForIt) {
+    fleetsim::CSimHandset& h = Plug(1);
+    board.SlotStarted(0);
+    CPdaCommands commands(ports[0]);
+    ASSERT_EQ(commands.SwitchToPhone(0x1000), PdaSend::Sent);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (h.Stage() != fleetsim::HandsetStage::Modem && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(h.Stage(), fleetsim::HandsetStage::Modem);
+    const std::string modemLink = fs::path(h.ModemLinkPath()).filename().string();
+
+    // Not watching yet (no code 300-303): the arrival changes nothing.
+    detection->OnDeviceEvent({modemLink, true});
+    EXPECT_TRUE(woken.empty());
+    EXPECT_EQ(board.Slot(0).strLog.find("PHONE-COM"), std::string::npos);
+    EXPECT_EQ(detection->PhoneComNumber(0).load(), 0);
+
+    board.OnPhoneProgress(300, 0);
+    detection->OnDeviceEvent({modemLink, true});
+    EXPECT_EQ(woken, std::vector<int>{0});
+    const int tty = TtyNumberOf(h.ModemSlavePath());
+    EXPECT_EQ(detection->PhoneComNumber(0).load(), tty + 1);
+    EXPECT_NE(board.Slot(0).strLog.find("PHONE-COM" + std::to_string(tty) + " detected\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SimDetection, AVendorIdLeavesTtysWithoutAUsbParentToThePatterns) {
+    // The simulator's ports are pseudo-terminals: no USB vendor to compare.
+    config.pdaClass.strVendorId = "04e8";
+    MakeDetection();
+    Plug(1);
+    EXPECT_EQ(attached, std::vector<int>{0});
+}
+
+// A sysfs tree as the kernel lays one out for a CDC ACM interface and for a
+// serial converter's port, each tty's device link pointing into it.
+class FakeSysfs {
+  public:
+    explicit FakeSysfs(const std::string& root) : m_root(root) {}
+    void AddTty(const std::string& tty, const std::string& usbDevice, const std::string& vendor,
+                bool bConverter) {
+        const fs::path usb = fs::path(m_root) / "devices/pci0000:00/usb1" / usbDevice;
+        fs::path node = usb / (usbDevice + ":1.0");
+        if (bConverter) {
+            node /= tty;  // ttyUSB sits one level deeper, under its port
+        }
+        fs::create_directories(node);
+        std::ofstream(usb / "idVendor") << vendor << "\n";
+        const fs::path cls = fs::path(m_root) / "class/tty" / tty;
+        fs::create_directories(cls);
+        fs::create_directory_symlink(node, cls / "device");
+    }
+
+  private:
+    std::string m_root;
+};
+
+TEST(UsbVendor, ComesFromTheUsbDeviceAboveTheTty) {
+    char dir[] = "/tmp/fleet_sysfs_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string root = dir;
+    FakeSysfs sys(root + "/sys");
+    sys.AddTty("ttyACM3", "1-1", "04E8", false);
+    sys.AddTty("ttyUSB0", "1-2", "0403", true);
+    fs::create_directories(root + "/dev");
+    // The tty nodes themselves only need a name the links resolve to.
+    std::ofstream(root + "/dev/ttyACM3");
+    std::ofstream(root + "/dev/ttyUSB0");
+    std::ofstream(root + "/dev/ttyS0");
+    fs::create_directories(root + "/by-id");
+    fs::create_symlink(root + "/dev/ttyACM3", root + "/by-id/usb-Maker_Phone_A1-if01");
+    fs::create_symlink(root + "/dev/ttyUSB0", root + "/by-id/usb-FTDI_Cable_B2-if01-port0");
+    fs::create_symlink(root + "/dev/ttyS0", root + "/by-id/usb-Builtin_C3-if01");
+
+    EXPECT_EQ(tty::UsbVendorOfTty(root + "/by-id/usb-Maker_Phone_A1-if01", root + "/sys"), "04e8");
+    EXPECT_EQ(tty::UsbVendorOfTty(root + "/dev/ttyUSB0", root + "/sys"), "0403");
+    EXPECT_EQ(tty::UsbVendorOfTty(root + "/dev/ttyS0", root + "/sys"), "");
+
+    DeviceInterfaceClass cls;
+    cls.strFolder = root + "/by-id";
+    cls.strSysRoot = root + "/sys";
+    EXPECT_EQ(InterfaceLinks(cls).size(), 3u);
+    cls.strVendorId = "04e8";
+    // The converter of another vendor goes; the tty with no USB parent stays.
+    EXPECT_EQ(InterfaceLinks(cls),
+              (std::vector<std::string>{"usb-Builtin_C3-if01", "usb-Maker_Phone_A1-if01"}));
+    fs::remove_all(root);
+}
+
+TEST(UsbVendor, ConfiguredIdsAreFourHexDigits) {
+    EXPECT_EQ(tty::NormaliseVendorId("04E8"), "04e8");
+    EXPECT_EQ(tty::NormaliseVendorId("0x04e8"), "04e8");
+    EXPECT_EQ(tty::NormaliseVendorId("4e8"), "");
+    EXPECT_EQ(tty::NormaliseVendorId("04e8x"), "");
+    EXPECT_EQ(tty::NormaliseVendorId("zz12"), "");
+    EXPECT_EQ(tty::NormaliseVendorId(""), "");
 }
 
 TEST(DeviceFolderWatch, ReportsLinksComingAndGoing) {
