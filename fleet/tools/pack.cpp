@@ -105,6 +105,16 @@ bool PackProgram(const PackRequest& request, ContainerTrailer& written, std::str
         strError = "the PDA image " + request.strPda + " is empty";
         return false;
     }
+    // Only the partition's length is ever programmed: a longer EBOOT would
+    // be cut short on every handset.
+    const uint32_t ebootLength =
+        BuildPlatformProfiles()[static_cast<size_t>(request.nProfile)].ebootLength;
+    if (ebootSize > ebootLength) {
+        strError = platform::Format("the EBOOT image %s is %llu bytes; its partition holds %u",
+                                    request.strEboot.c_str(),
+                                    static_cast<unsigned long long>(ebootSize), ebootLength);
+        return false;
+    }
     if (programSize + ebootSize + pdaSize + kContainerTrailerSize > 0xFFFFFFFFull) {
         strError = "the packed program would pass 4 GB, which the trailer cannot describe";
         return false;

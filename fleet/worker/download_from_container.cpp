@@ -55,6 +55,11 @@ class CContainerJob {
 
 StepResult CContainerJob::Eboot(const ContainerTrailer& trailer) {
     const uint32_t ram = m_profile.ramBufferAddress;
+    if (trailer.ebootSize > m_profile.ebootLength) {
+        // Programming only the partition's length would leave a cut EBOOT.
+        m_report.Log(EbootTooLargeText(trailer.ebootSize, m_profile.ebootLength));
+        return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
+    }
     if (m_file.Seek(trailer.ebootOffset) != trailer.ebootOffset) {
         return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
     }

@@ -63,6 +63,11 @@ StepResult CFilesJob::Eboot() {
     if (file == nullptr || file->Seek(0) != 0) {
         return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
     }
+    if (file->Length() > static_cast<int64_t>(m_profile.ebootLength)) {
+        m_report.Log(
+            EbootTooLargeText(static_cast<uint64_t>(file->Length()), m_profile.ebootLength));
+        return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
+    }
     m_report.Pda(kPdaEbootTransferStart);
     SlotPause(StaggerPause(kEbootStaggerStep, m_ctx.nStagger));
     StepResult result = TransferToRam(m_pda, m_report, *file, m_profile.ebootLength, ram);

@@ -121,6 +121,16 @@ TEST_F(PackTest, RefusesInputsThatWouldMakeABrokenProgram) {
     r.strPda = dir.File("missing.bin");
     EXPECT_FALSE(fleet::PackProgram(r, written, error));
 
+    // An EBOOT longer than the profile's partition would be cut on every handset.
+    r = request;
+    r.nProfile = 2;
+    r.strEboot = dir.Write("big_eboot.nb0", fleet::PatternBytes(0x30000 + 1, 5));
+    EXPECT_FALSE(fleet::PackProgram(r, written, error));
+    EXPECT_NE(error.find("196609 bytes; its partition holds 196608"), std::string::npos) << error;
+    r.strEboot = dir.Write("full_eboot.nb0", fleet::PatternBytes(0x30000, 5));
+    r.strOut = dir.File("full");
+    EXPECT_TRUE(fleet::PackProgram(r, written, error)) << error;
+
     // Packing over an input would destroy it while reading it.
     r = request;
     r.strProgram = dir.Write("prog", fleet::PatternBytes(1000, 7));

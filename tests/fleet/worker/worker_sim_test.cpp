@@ -162,6 +162,56 @@ TEST(ContainerWorkerTest, AProgramWithoutAContainerGoesStraightToThePhone) {
     ExpectModemAreas(rig, images.phone, false);
 }
 
+// An EBOOT longer than its partition would be programmed cut short; the
+// slot fails before anything is sent to the handset's flash.
+TEST(ContainerWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
+    CWorkerRig rig;
+    JobImages images = FlatJob();
+    images.eboot = fleet::PatternBytes(0x30000 + 10, 1);
+    // Laid out by hand: the packer itself refuses such an EBOOT.
+    std::vector<uint8_t> file = fleet::PatternBytes(0x1000, 99);
+    fleet::ContainerTrailer t;
+    t.magic = fleet::kContainerMagic;
+    t.ebootOffset = static_cast<uint32_t>(file.size());
+    t.ebootSize = static_cast<uint32_t>(images.eboot.size());
+    for (const uint8_t b : images.eboot) {
+        file.push_back(b);
+    }
+    t.pdaOffset = static_cast<uint32_t>(file.size());
+    t.pdaSize = static_cast<uint32_t>(images.pda.size());
+    for (const uint8_t b : images.pda) {
+        file.push_back(b);
+    }
+    t.unread = {0, 0, static_cast<uint32_t>(file.size()), 0};
+    t.profileIndex = CWorkerRig::kRow;
+    for (const uint8_t b : fleet::EncodeContainerTrailer(t)) {
+        file.push_back(b);
+    }
+    fleettest::CTempDir dir;
+    const std::string program = dir.Write("fleet_downloader", file);
+    rig.Attach();
+    ASSERT_EQ(rig.Start(program, {}).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    EXPECT_EQ(LastPdaCode(posted), 208u);
+    EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [](const Posted& p) {
+        return p.text == "EBoot image too large: 196618 bytes, the partition holds 196608\r\n";
+    }));
+    EXPECT_TRUE(rig.Handset().Eboot().empty());
+    EXPECT_TRUE(rig.Handset().PdaImage().empty());
+}
+
+TEST(FilesWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
+    CWorkerRig rig;
+    JobImages images = FlatJob();
+    images.eboot = fleet::PatternBytes(0x30000 + 1, 1);
+    rig.ChooseCombined(images);
+    rig.Attach();
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    EXPECT_EQ(LastPdaCode(posted), 208u);
+    EXPECT_TRUE(rig.Handset().Eboot().empty());
+}
+
 TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
     CWorkerRig rig;
     const JobImages images = FlatJob();
