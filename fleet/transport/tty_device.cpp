@@ -17,42 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/baud_rate.h"
+
 namespace fleet::tty {
-
-namespace {
-
-bool BaudToSpeed(uint32_t nBaud, speed_t& speed) {
-    switch (nBaud) {
-        case 9600:
-            speed = B9600;
-            return true;
-        case 19200:
-            speed = B19200;
-            return true;
-        case 38400:
-            speed = B38400;
-            return true;
-        case 57600:
-            speed = B57600;
-            return true;
-        case 115200:
-            speed = B115200;
-            return true;
-        case 230400:
-            speed = B230400;
-            return true;
-        case 460800:
-            speed = B460800;
-            return true;
-        case 921600:
-            speed = B921600;
-            return true;
-        default:
-            return false;
-    }
-}
-
-}  // namespace
 
 int OpenExclusive(const std::string& strPath, std::string& strWhy) {
     const int fd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -83,7 +50,7 @@ void Close(int fd) {
 
 bool MakeRaw(int fd, const LineSettings& settings, std::string& strWhy) {
     speed_t speed = 0;
-    if (!BaudToSpeed(settings.nBaud, speed)) {
+    if (!platform::BaudToSpeed(settings.nBaud, speed)) {
         strWhy = "unsupported baud rate " + std::to_string(settings.nBaud);
         return false;
     }

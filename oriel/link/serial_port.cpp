@@ -19,6 +19,7 @@
 #endif
 
 #include "oriel/link/port_names.h"
+#include "platform/baud_rate.h"
 #include "platform/diag_log.h"
 #include "platform/format.h"
 #include "platform/prompts.h"
@@ -63,37 +64,6 @@ bool IsPseudoTerminal(int fd) {
 }
 
 }  // namespace
-
-bool BaudToSpeed(uint32_t nBaud, unsigned int& speed) {
-    switch (nBaud) {
-        case 9600:
-            speed = B9600;
-            return true;
-        case 19200:
-            speed = B19200;
-            return true;
-        case 38400:
-            speed = B38400;
-            return true;
-        case 57600:
-            speed = B57600;
-            return true;
-        case 115200:
-            speed = B115200;
-            return true;
-        case 230400:
-            speed = B230400;
-            return true;
-        case 460800:
-            speed = B460800;
-            return true;
-        case 921600:
-            speed = B921600;
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::string CSerialPort::NoticeText(SerialNotice notice, const std::string& strPortName) {
     if (notice == kNoticeQueueFull) {
@@ -182,7 +152,7 @@ bool CSerialPort::OpenPath(const std::string& strPath, uint16_t nPort, uint32_t 
 bool CSerialPort::ConfigureLine(uint32_t nBaud, uint8_t nByteSize, Parity parity,
                                 StopBits stopBits) {
     unsigned int speed = 0;
-    if (m_hPort < 0 || !BaudToSpeed(nBaud, speed) || nByteSize < 5 || nByteSize > 8) {
+    if (m_hPort < 0 || !platform::BaudToSpeed(nBaud, speed) || nByteSize < 5 || nByteSize > 8) {
         return false;
     }
     (void)tcflush(m_hPort, TCIOFLUSH);

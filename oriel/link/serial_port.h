@@ -110,7 +110,4 @@ class CSerialPort {
     CByteQueue m_QueueRead;
 };
 
-// Maps a rate to its termios speed; false for rates the line does not offer.
-bool BaudToSpeed(uint32_t nBaud, unsigned int& speed);
-
 }  // namespace oriel

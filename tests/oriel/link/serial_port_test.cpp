@@ -1,5 +1,6 @@
 // The serial link over a pseudo-terminal: the test holds the master side as the handset.
 #include "oriel/link/serial_port.h"
+#include "platform/baud_rate.h"
 
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -231,7 +232,7 @@ TEST_F(SerialPortTest, LineSpeedIsWhatOpenAndSetLineFormatAsked) {
     for (uint32_t baud : {230400u, 460800u, 921600u}) {
         ASSERT_TRUE(port->Open(3, baud, false));
         unsigned speed = 0;
-        ASSERT_TRUE(oriel::BaudToSpeed(baud, speed));
+        ASSERT_TRUE(platform::BaudToSpeed(baud, speed));
         EXPECT_EQ(pty.SlaveSpeed(), speed) << baud;
         port->Close();
     }
