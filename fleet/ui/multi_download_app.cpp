@@ -1,0 +1,27 @@
+#include "fleet/ui/multi_download_app.h"
+
+#include "fleet/ui/multi_download_dlg.h"
+#include "fleet/ui/workers.h"
+#include "platform/qsettings_store.h"
+#include "platform/qt_prompts.h"
+
+namespace fleet {
+
+CMultiDownloadApp::CMultiDownloadApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setOrganizationName(kFleetSettingsOrganisation);
+    setApplicationName(kFleetSettingsApplication);
+}
+
+int CMultiDownloadApp::Run() {
+    platform::CQSettingsStore settings(kFleetSettingsOrganisation, kFleetSettingsApplication);
+    platform::CQtPrompts prompts;
+    // Before any worker can start: they look for modem ports where detection does.
+    UseDetectionForModemPorts(ReadDetectionConfig(settings));
+    CMultiDownloadDlg dlg(prompts, settings);
+    prompts.SetParent(&dlg);
+    dlg.SetWorkers(ContainerWorker(), FilesWorker());
+    dlg.exec();
+    return 0;
+}
+
+}  // namespace fleet
