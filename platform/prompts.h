@@ -33,6 +33,8 @@ class IPrompts {
     // Empty string: cancelled.
     virtual std::string OpenFile(const FileDialogRequest& request) = 0;
     virtual std::string SaveFile(const FileDialogRequest& request) = 0;
+    // An existing folder, opened at strStartFolder; empty string: cancelled.
+    virtual std::string PickFolder(const std::string& strStartFolder) = 0;
     // flags has one entry per line, cleared by the caller; the picker ticks
     // entries and returns true only when the operator chose to start.
     virtual bool SelectSectors(const SectorChoiceRequest& request, std::vector<uint8_t>& flags) = 0;

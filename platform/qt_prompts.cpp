@@ -75,6 +75,12 @@ std::string CQtPrompts::OpenFile(const FileDialogRequest& request) {
     return dlg.selectedFiles().front().toStdString();
 }
 
+std::string CQtPrompts::PickFolder(const std::string& strStartFolder) {
+    return QFileDialog::getExistingDirectory(m_pParent, QString(),
+                                             QString::fromStdString(strStartFolder))
+        .toStdString();
+}
+
 std::string CQtPrompts::SaveFile(const FileDialogRequest& request) {
     QFileDialog dlg(m_pParent, QString(), QString::fromStdString(request.strStartPath),
                     QString::fromStdString(ToQtFilter(request.strFilter)));

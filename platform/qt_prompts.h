@@ -22,6 +22,7 @@ class CQtPrompts : public IPrompts {
     MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     std::string OpenFile(const FileDialogRequest& request) override;
     std::string SaveFile(const FileDialogRequest& request) override;
+    std::string PickFolder(const std::string& strStartFolder) override;
     bool SelectSectors(const SectorChoiceRequest& request, std::vector<uint8_t>& flags) override;
 
   private:

@@ -61,6 +61,16 @@ std::string CScriptedPrompts::SaveFile(const FileDialogRequest& request) {
     return a;
 }
 
+std::string CScriptedPrompts::PickFolder(const std::string& strStartFolder) {
+    m_folderRequests.push_back(strStartFolder);
+    if (m_folderAnswers.empty()) {
+        return {};
+    }
+    std::string a = m_folderAnswers.front();
+    m_folderAnswers.pop_front();
+    return a;
+}
+
 bool CScriptedPrompts::SelectSectors(const SectorChoiceRequest& request,
                                      std::vector<uint8_t>& flags) {
     m_sectorRequests.push_back(request);

@@ -21,6 +21,7 @@ class CScriptedPrompts : public IPrompts {
     MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     std::string OpenFile(const FileDialogRequest& request) override;
     std::string SaveFile(const FileDialogRequest& request) override;
+    std::string PickFolder(const std::string& strStartFolder) override;
     bool SelectSectors(const SectorChoiceRequest& request, std::vector<uint8_t>& flags) override;
 
     // Answers, taken in order. When a queue is empty: Yes/No boxes answer
@@ -29,6 +30,7 @@ class CScriptedPrompts : public IPrompts {
     MsgAnswer m_defaultYesNo = MsgAnswer::Yes;
     std::deque<std::string> m_openAnswers;
     std::deque<std::string> m_saveAnswers;
+    std::deque<std::string> m_folderAnswers;
     std::deque<std::vector<int>> m_sectorAnswers;  // indices to tick; empty vector = declined
 
     // Called for each message box after it is recorded (e.g. to echo it).
@@ -37,6 +39,7 @@ class CScriptedPrompts : public IPrompts {
     std::vector<Shown> m_messages;
     std::vector<FileDialogRequest> m_openRequests;
     std::vector<FileDialogRequest> m_saveRequests;
+    std::vector<std::string> m_folderRequests;  // the start folders
     std::vector<SectorChoiceRequest> m_sectorRequests;
 
     std::vector<std::string> MessageTexts() const;

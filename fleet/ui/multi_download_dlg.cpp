@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -84,15 +85,16 @@ DetectionConfig ReadDetectionConfig(const platform::ISettingsStore& settings) {
 }
 
 CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
-                                     const platform::ISettingsStore& settings, QWidget* parent)
+                                     platform::ISettingsStore& settings, QWidget* parent)
     : QDialog(parent),
       m_prompts(prompts),
+      m_settings(settings),
       m_selection(prompts, [this](const std::string& t) { Log(t); }) {
     const DetectionConfig config = ReadDetectionConfig(settings);
     m_strLogDir = settings.GetString("Logs", "Dir", "");
     m_pDetection = std::make_unique<CDetection>(m_board, m_slots.pdaPorts, config);
     m_pDetection->SetStartAction([this] {
-        // As the Part posts the button's command: run it from the loop.
+        // Like a posted button command: it runs from the loop, not inside detection.
         QMetaObject::invokeMethod(
             this, [this] { StartDownloading(); }, Qt::QueuedConnection);
     });
@@ -104,6 +106,7 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     });
     m_target.SetHandler([this](const platform::WindowMessage& m) { OnMessage(m); });
     Build();
+    m_pSaveLogs->setChecked(!m_strLogDir.empty());
     const std::vector<std::string> platforms = m_selection.LoadPlatformProfiles();
     for (const std::string& p : platforms) {
         m_pPlatform->addItem(Qs(p));
@@ -158,6 +161,10 @@ void CMultiDownloadDlg::Build() {
         m_prompts.MessageBox("Multi-Threaded CrewDownloader\nVersion 2.0 (2007.10.29)",
                              platform::MsgButtons::Ok, platform::MsgIcon::Information);
     });
+    QMenu* pOptions = pMenuBar->addMenu("Options");
+    m_pSaveLogs = pOptions->addAction("Save slot logs...");
+    m_pSaveLogs->setCheckable(true);
+    connect(m_pSaveLogs, &QAction::triggered, this, [this](bool bOn) { ChooseLogFolder(bOn); });
     pMain->setMenuBar(pMenuBar);
 
     auto* pDetectBox = new QGroupBox(" Detect a device");
@@ -269,6 +276,10 @@ void CMultiDownloadDlg::Build() {
     connect(m_pPlatform, &QComboBox::activated, this, [this](int n) {
         m_selection.OnPlatformSelected(n);
         m_board.SetProfile(m_selection.CurrentProfile());
+        // A platform opens the image buttons and the options (no platform
+        // locks them again); Detect waits for an image.
+        EnableOptions(m_selection.Controls().bOptionsEnabled);
+        Control(IDC_DETECT)->setEnabled(false);
         Refresh();
     });
     pMain->addWidget(m_pImages);
@@ -397,6 +408,7 @@ void CMultiDownloadDlg::StartDownloading() {
         m_slots.deviceNames[static_cast<size_t>(i)] = m_board.Slot(i).strDeviceName;
     }
     SlotStartRequest request;
+    request.strProgramPath = m_strProgramPath;
     request.profiles = m_selection.Profiles();
     request.nPlatformRow = m_selection.CurrentProfileIndex();
     request.pSelection = &m_selection;
@@ -514,6 +526,21 @@ void CMultiDownloadDlg::SetStartImmediately(bool bOn) {
     }
 }
 
+void CMultiDownloadDlg::ChooseLogFolder(bool bOn) {
+    std::string folder;
+    if (bOn) {
+        folder = m_prompts.PickFolder(m_strLogDir);
+        if (folder.empty()) {
+            m_pSaveLogs->setChecked(!m_strLogDir.empty());
+            return;
+        }
+        Log(platform::Format("Slot logs go to %s\r\n", folder.c_str()));
+    }
+    m_strLogDir = folder;
+    m_settings.SetString("Logs", "Dir", folder);
+    m_pSaveLogs->setChecked(!m_strLogDir.empty());
+}
+
 void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
     if (m_strLogDir.empty()) {
         return;
@@ -530,10 +557,16 @@ void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
             c = '_';
         }
     }
-    std::ofstream(
-        m_strLogDir + "/" + platform::Format("slot%d_%s_%s.log", nSlot + 1, device.c_str(), stamp),
-        std::ios::binary)
-        << v.strLog;
+    const std::string path =
+        m_strLogDir + "/" + platform::Format("slot%d_%s_%s.log", nSlot + 1, device.c_str(), stamp);
+    std::ofstream file(path, std::ios::binary);
+    file << v.strLog;
+    file.close();
+    if (!file) {
+        // The record of a handset is not lost without a word.
+        Log(platform::Format("The log of slot %d could not be written to %s\r\n", nSlot + 1,
+                             path.c_str()));
+    }
 }
 
 void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
@@ -571,6 +604,10 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
 }
 
 void CMultiDownloadDlg::OnDeviceFolder() {
+    // What the workers posted before these links appeared is handled first,
+    // as it happened: a loop behind its messages would otherwise see a modem
+    // port arrive before its slot's "switching to the modem" and drop it.
+    QCoreApplication::sendPostedEvents(&m_target);
     for (const DeviceLinkEvent& e : m_watch.ReadEvents()) {
         m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
         m_pDetection->OnDeviceEvent(e);
@@ -579,18 +616,32 @@ void CMultiDownloadDlg::OnDeviceFolder() {
     Refresh();
 }
 
-void CMultiDownloadDlg::closeEvent(QCloseEvent* e) {
+bool CMultiDownloadDlg::QuitConfirmed() {
     if (m_board.CloseNeedsConfirmation() &&
         m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::YesNo,
                              platform::MsgIcon::Question) != platform::MsgAnswer::Yes) {
-        e->ignore();
-        return;
+        return false;
     }
     for (int i = 0; i < kBoardSlots; ++i) {
         m_slots.pdaPorts[static_cast<size_t>(i)].Close();
         m_slots.phonePorts[static_cast<size_t>(i)].Close();
     }
-    e->accept();
+    return true;
+}
+
+void CMultiDownloadDlg::closeEvent(QCloseEvent* e) {
+    if (QuitConfirmed()) {
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+// Escape ends a dialog without a close event; it asks the same question.
+void CMultiDownloadDlg::reject() {
+    if (QuitConfirmed()) {
+        QDialog::reject();
+    }
 }
 
 }  // namespace fleet

@@ -16,6 +16,7 @@
 #include "fleet/ui/slot_board.h"
 #include "platform/qt_message_target.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -40,7 +41,9 @@ DetectionConfig ReadDetectionConfig(const platform::ISettingsStore& settings);
 
 class CMultiDownloadDlg : public QDialog {
   public:
-    CMultiDownloadDlg(platform::IPrompts& prompts, const platform::ISettingsStore& settings,
+    // The settings are read here; the slot-log folder chosen in the window is
+    // stored back.
+    CMultiDownloadDlg(platform::IPrompts& prompts, platform::ISettingsStore& settings,
                       QWidget* parent = nullptr);
     ~CMultiDownloadDlg() override;
 
@@ -48,6 +51,9 @@ class CMultiDownloadDlg : public QDialog {
     void SetWorkers(SlotWorker container, SlotWorker files);
     // Shorter pauses between worker starts (tests).
     void SetStartInterval(std::chrono::milliseconds interval) { m_startInterval = interval; }
+    // The program file whose container the workers read (default: this
+    // program's own; tests name a packed one).
+    void SetProgramPath(std::string path) { m_strProgramPath = std::move(path); }
 
     void Detect();
     void StartDownloading();
@@ -73,8 +79,13 @@ class CMultiDownloadDlg : public QDialog {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    void reject() override;
 
   private:
+    // Options > Save slot logs: ticked asks for the folder, unticked stops.
+    void ChooseLogFolder(bool bOn);
+    // Asks while handsets are being served; on yes lets go of every port.
+    bool QuitConfirmed();
     void Build();
     void OnMessage(const platform::WindowMessage& msg);
     void OnDeviceFolder();
@@ -88,6 +99,7 @@ class CMultiDownloadDlg : public QDialog {
     void SaveSlotLog(int nSlot);
 
     platform::IPrompts& m_prompts;
+    platform::ISettingsStore& m_settings;
     CSlotBoard m_board;
     CFleetSlots m_slots;
     CImageSelection m_selection;
@@ -98,6 +110,7 @@ class CMultiDownloadDlg : public QDialog {
     SlotWorker m_containerWorker = nullptr;
     SlotWorker m_filesWorker = nullptr;
     std::chrono::milliseconds m_startInterval = kWorkerStartInterval;
+    std::string m_strProgramPath = ProgramFilePath();
 
     std::array<CColorLabel*, kBoardSlots> m_apLabel{};
     std::array<CTextProgressCtrl*, kBoardSlots> m_apProgress{};
@@ -107,6 +120,7 @@ class CMultiDownloadDlg : public QDialog {
     QLabel* m_pCounter = nullptr;
     QCheckBox* m_pStartImmediately = nullptr;
     QCheckBox* m_pMulti = nullptr;
+    QAction* m_pSaveLogs = nullptr;
     QGroupBox* m_pImages = nullptr;
     QComboBox* m_pPlatform = nullptr;
     CColorLabel* m_pPlatformLabel = nullptr;

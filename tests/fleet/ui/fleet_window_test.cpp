@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -66,6 +68,21 @@ TEST_F(FleetWindow, StartsWithOneSlotShownAndTheOptionsLocked) {
     EXPECT_FALSE(dlg->Control(1022)->isEnabled());
     EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1047))->isChecked());
     EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 0 device(s) detected.");
+}
+
+TEST_F(FleetWindow, ChoosingAPlatformOpensTheImageButtonsAndDetectWaitsForAnImage) {
+    auto* platform = static_cast<QComboBox*>(dlg->Control(1070));
+    EXPECT_FALSE(dlg->Control(1036)->isEnabled());  // Phone: no platform chosen yet
+    platform->setCurrentIndex(3);
+    emit platform->activated(3);
+    for (int nId : {1019, 1035, 1036, 1037, 1048, 1050, 1051, 1053}) {
+        EXPECT_TRUE(dlg->Control(nId)->isEnabled()) << nId;
+    }
+    EXPECT_FALSE(dlg->Control(1021)->isEnabled());
+    platform->setCurrentIndex(0);  // "Please choose a profile!"
+    emit platform->activated(0);
+    EXPECT_FALSE(dlg->Control(1036)->isEnabled());
+    EXPECT_FALSE(dlg->Control(1048)->isEnabled());
 }
 
 TEST(DetectionSettings, DefaultsSuitUdevAndTheSimulatorAndAVendorIdIsChecked) {
@@ -174,13 +191,18 @@ TEST_F(FleetWindow, ClosingAsksOnlyWhileHandsetsAreBeingServed) {
     QCoreApplication::sendEvent(dlg.get(), &e1);
     EXPECT_FALSE(e1.isAccepted());
     EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Now Downloading!!! Quit anyway?"});
+    // Escape asks the same and the window stays.
+    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(prompts.m_messages.size(), 2u);
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
     Post(WM_PDA_PROGRESS, kPdaLaunchFailed, 2);
     QCloseEvent e2;
     QCoreApplication::sendEvent(dlg.get(), &e2);
     EXPECT_TRUE(e2.isAccepted());
-    EXPECT_EQ(prompts.m_messages.size(), 1u);
+    EXPECT_EQ(prompts.m_messages.size(), 2u);
 }
 
 TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
@@ -210,6 +232,43 @@ TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
         std::filesystem::remove(entry.path());
     }
     EXPECT_EQ(nFiles, 1);
+}
+
+TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
+    QAction* pSave = nullptr;
+    for (QAction* a : dlg->findChildren<QAction*>()) {
+        if (a->text() == "Save slot logs...") {
+            pSave = a;
+        }
+    }
+    ASSERT_NE(pSave, nullptr);
+    EXPECT_FALSE(pSave->isChecked());
+    // Cancelled: nothing changes.
+    pSave->trigger();
+    EXPECT_FALSE(pSave->isChecked());
+    EXPECT_EQ(settings.GetString("Logs", "Dir", "unset"), "unset");
+
+    const std::string folder = m_dir + "/logs";
+    std::filesystem::create_directory(folder);
+    prompts.m_folderAnswers.push_back(folder);
+    pSave->trigger();
+    EXPECT_TRUE(pSave->isChecked());
+    EXPECT_EQ(settings.GetString("Logs", "Dir", ""), folder);
+    ThreeRunning();
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+
+    // The folder goes away: the next slot's log is said to be lost, not lost silently.
+    std::filesystem::remove_all(folder);
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    EXPECT_TRUE(dlg->LogText().contains("The log of slot 2 could not be written to " +
+                                        QString::fromStdString(folder)));
+
+    // Unticked: no more files, and the setting says so.
+    pSave->trigger();
+    EXPECT_FALSE(pSave->isChecked());
+    EXPECT_EQ(settings.GetString("Logs", "Dir", "unset"), "");
+    std::filesystem::remove_all(m_dir + "/logs");
 }
 
 TEST(TextProgress, RepaintsOnlyWhenTheBarGrowsByAPixel) {
