@@ -1,6 +1,7 @@
 // fleet_cli: the fleet downloader for a production line's scripts.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <clocale>
@@ -29,7 +30,19 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    fleetcli::CFleetCliRunner runner(options, stdout, stderr);
+    // With --json stdout holds the event objects alone: the report keeps the
+    // real stdout, and what the ports trace on stdout goes to stderr.
+    std::FILE* out = stdout;
+    if (options.bJson) {
+        std::fflush(stdout);
+        const int fd = dup(STDOUT_FILENO);
+        out = fd >= 0 ? fdopen(fd, "w") : nullptr;
+        if (out == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            std::perror("fleet_cli: stdout");
+            return 1;
+        }
+    }
+    fleetcli::CFleetCliRunner runner(options, out, stderr);
     fleet::DetectionConfig detection;
     detection.pdaClass.strFolder = options.strWatch;
     detection.pdaClass.strPattern = options.strPdaPattern;
@@ -44,6 +57,9 @@ int main(int argc, char** argv) {
         }
     });
     const int nExit = runner.Run();
+    if (out != stdout) {
+        std::fclose(out);
+    }
     bDone = true;
     pthread_kill(watcher.native_handle(), SIGTERM);
     watcher.join();

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -124,6 +125,17 @@ int CFleetCliRunner::Run() {
         std::fprintf(m_err, "fleet_cli: %s\n", error.c_str());
         return 2;
     }
+    // Made before any handset is served: a log that has nowhere to go would
+    // otherwise be lost without a word.
+    if (!m_options.strLogDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_options.strLogDir, ec);
+        if (ec || !std::filesystem::is_directory(m_options.strLogDir)) {
+            std::fprintf(m_err, "fleet_cli: --log-dir %s: %s\n", m_options.strLogDir.c_str(),
+                         ec ? ec.message().c_str() : "not a folder");
+            return 2;
+        }
+    }
     std::vector<std::string> texts(fleet::kBoardSlots);
     auto report = [&](int nSlot, uint32_t nCode) {
         const fleet::SlotView& v = board.Slot(nSlot);
@@ -148,7 +160,13 @@ int CFleetCliRunner::Run() {
             SafeName(platform::Format("slot%d_%s_%s.log", nSlot + 1,
                                       v.strDeviceName.empty() ? "unknown" : v.strDeviceName.c_str(),
                                       Stamp("%Y%m%d-%H%M%S").c_str()));
-        std::ofstream(path, std::ios::binary) << v.strLog;
+        std::ofstream file(path, std::ios::binary);
+        file << v.strLog;
+        file.close();
+        if (!file) {
+            std::fprintf(m_err, "fleet_cli: the log of slot %d could not be written to %s\n",
+                         nSlot + 1, path.c_str());
+        }
     };
 
     loop.SetMessageHandler([&](const platform::WindowMessage& m) {
@@ -268,14 +286,17 @@ int CFleetCliRunner::Run() {
     // Messages the workers posted last.
     loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));
 
-    std::fprintf(m_out, "%-5s %-32s %-12s %s\n", "slot", "device", "state", "last");
+    // With --json stdout holds the event objects alone.
+    std::FILE* summary = m_options.bJson ? m_err : m_out;
+    std::fprintf(summary, "%-5s %-32s %-12s %s\n", "slot", "device", "state", "last");
     for (int i = 0; i < m_options.nSlots; ++i) {
         const fleet::SlotView& v = board.Slot(i);
-        std::fprintf(m_out, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
+        std::fprintf(summary, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
                      StateText(v.nState), v.strProgressText.c_str());
     }
-    std::fprintf(m_out, "finished %d, failed %d of %d\n", board.m_nFinished, board.m_nFailed,
+    std::fprintf(summary, "finished %d, failed %d of %d\n", board.m_nFinished, board.m_nFailed,
                  m_options.nCount);
+    std::fflush(summary);
     if (bRefused) {
         std::fprintf(m_err, "fleet_cli: the start was refused:\n%s", board.Log().c_str());
         return 1;

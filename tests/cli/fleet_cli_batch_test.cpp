@@ -1,0 +1,494 @@
+// fleet_cli as a production line runs it: the program packed with EBOOT and
+// the PDA image into one line tool, serving eight handsets of
+// fleet_handset_sim at once, each program its own process. Afterwards every
+// handset holds the images byte for byte; the slot lines, the summary, the
+// JSON objects and the slot logs say what happened; one bad handset fails
+// its slot and no other.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr int kHandsets = 8;
+constexpr size_t kEbootSize = 196608;   // profile 2's EBOOT length: eboot.bin holds all of it
+constexpr size_t kPhoneSize = 1400000;  // not a whole number of 1024-byte blocks
+constexpr size_t kCodeArea = 0xE4000;   // the phone image's area of profile 2
+constexpr size_t kModemBlock = 1024;
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    const std::string text = ReadText(path);
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string Serial(int nHandset) {
+    return "FSIM000" + std::to_string(nHandset);
+}
+
+std::string DeviceName(int nHandset) {
+    return "usb-Sim_Handset_" + Serial(nHandset);
+}
+
+// A program run as a child with stdout and stderr in files. However the
+// test ends, the child is killed and reaped.
+class CChild {
+  public:
+    CChild(const std::vector<std::string>& argv, const std::string& strOut,
+           const std::string& strErr) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strOut.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, strErr.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~CChild() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    CChild(const CChild&) = delete;
+    CChild& operator=(const CChild&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+
+    // The exit status; -1 when it did not exit within the timeout (it is
+    // killed then) or ended by a signal.
+    int Wait(std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (m_pid > 0) {
+            int status = 0;
+            const pid_t r = waitpid(m_pid, &status, WNOHANG);
+            if (r == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            if (r < 0 || std::chrono::steady_clock::now() > end) {
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+        return -1;
+    }
+
+    // SIGTERM (the simulator then removes its links and closes its stores).
+    int Stop() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+        }
+        return Wait(10s);
+    }
+
+  private:
+    pid_t m_pid = -1;
+};
+
+// A program run to its end.
+struct Ran {
+    int nStatus = -1;
+    std::string out;
+    std::string err;
+};
+
+// One summary row: "1     usb-Sim_Handset_FSIM0001         finished     Job Done.Launched!!".
+struct SummaryRow {
+    std::string device;
+    std::string state;
+    std::string last;
+};
+
+// The rows after the summary's heading, by slot.
+std::map<int, SummaryRow> SummaryRows(const std::string& text) {
+    std::map<int, SummaryRow> rows;
+    bool bInTable = false;
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind("slot  device", 0) == 0) {
+            bInTable = true;
+            continue;
+        }
+        if (!bInTable || line.rfind("finished ", 0) == 0) {
+            continue;
+        }
+        std::istringstream in(line);
+        int nSlot = 0;
+        SummaryRow row;
+        if (in >> nSlot >> row.device >> row.state) {
+            std::getline(in >> std::ws, row.last);
+            rows[nSlot] = row;
+        }
+    }
+    return rows;
+}
+
+// Reads a line piece by piece: each call moves past what it read, or is
+// false when that is not next.
+class CCursor {
+  public:
+    explicit CCursor(const std::string& text) : m_text(text) {}
+    bool Literal(const std::string& s) {
+        if (m_text.compare(m_pos, s.size(), s) != 0) {
+            return false;
+        }
+        m_pos += s.size();
+        return true;
+    }
+    bool Number(int& n) {
+        const size_t start = m_pos;
+        while (m_pos < m_text.size() && m_text[m_pos] >= '0' && m_text[m_pos] <= '9') {
+            ++m_pos;
+        }
+        if (m_pos == start || m_pos - start > 9) {
+            return false;
+        }
+        n = std::stoi(m_text.substr(start, m_pos - start));
+        return true;
+    }
+    // A JSON string literal; its escapes are kept as written.
+    bool String(std::string& s) {
+        if (!Literal("\"")) {
+            return false;
+        }
+        s.clear();
+        while (m_pos < m_text.size() && m_text[m_pos] != '"') {
+            if (static_cast<unsigned char>(m_text[m_pos]) < 0x20) {
+                return false;
+            }
+            if (m_text[m_pos] == '\\' && ++m_pos == m_text.size()) {
+                return false;
+            }
+            s += m_text[m_pos++];
+        }
+        return Literal("\"");
+    }
+    bool AtEnd() const { return m_pos == m_text.size(); }
+
+  private:
+    const std::string& m_text;
+    size_t m_pos = 0;
+};
+
+// One event as --json writes it, a JSON object on a line of its own.
+struct JsonEvent {
+    int nSlot = 0;
+    int nCode = 0;
+    std::string text;
+    std::string state;
+    std::string device;
+};
+
+bool ParseJsonEvent(const std::string& line, JsonEvent& e) {
+    CCursor c(line);
+    return c.Literal("{\"slot\":") && c.Number(e.nSlot) && c.Literal(",\"code\":") &&
+           c.Number(e.nCode) && c.Literal(",\"text\":") && c.String(e.text) &&
+           c.Literal(",\"state\":") && c.String(e.state) && c.Literal(",\"device\":") &&
+           c.String(e.device) && c.Literal("}") && c.AtEnd() && e.nSlot >= 1 &&
+           e.nSlot <= kHandsets;
+}
+
+// "slotN_DEVICE_YYYYMMDD-HHMMSS.log": the slot and the device.
+bool ParseLogName(const std::string& name, int& nSlot, std::string& device) {
+    const size_t first = name.find('_');
+    const size_t last = name.rfind('_');
+    if (first == std::string::npos || last <= first + 1) {
+        return false;
+    }
+    device = name.substr(first + 1, last - first - 1);
+    const std::string slot = name.substr(0, first);
+    const std::string stamp = name.substr(last + 1);
+    CCursor c(slot);
+    CCursor s(stamp);
+    int date = 0;
+    int time = 0;
+    return c.Literal("slot") && c.Number(nSlot) && c.AtEnd() && nSlot >= 1 && nSlot <= kHandsets &&
+           s.Number(date) && s.Literal("-") && s.Number(time) && s.Literal(".log") && s.AtEnd() &&
+           stamp.size() == 19;
+}
+
+// A line "PHONE-COM<n> detected" in a slot log.
+bool HasPhoneComLine(const std::string& log) {
+    for (const std::string& line : Lines(log)) {
+        CCursor c(line);
+        int n = 0;
+        if (c.Literal("PHONE-COM") && c.Number(n) && c.Literal(" detected\r") && c.AtEnd()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class FleetCliBatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "fleet_cli_batch.XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        m_dir = templ;
+        // The images and the line tool, made as the line makes them.
+        ASSERT_EQ(Run({FLEET_MKIMG_PATH, "b000ff", "--out", File("pda.bin"), "--records", "4",
+                       "--seed", "3"})
+                      .nStatus,
+                  0);
+        ASSERT_EQ(Run({FLEET_MKIMG_PATH, "flat", "--out", File("eboot.nb0"), "--size",
+                       std::to_string(kEbootSize), "--seed", "4"})
+                      .nStatus,
+                  0);
+        ASSERT_EQ(Run({FLEET_MKIMG_PATH, "flat", "--out", File("phone.bin"), "--size",
+                       std::to_string(kPhoneSize), "--seed", "5"})
+                      .nStatus,
+                  0);
+        const Ran pack =
+            Run({FLEET_PACK_PATH, "--program", FLEET_CLI_PATH, "--eboot", File("eboot.nb0"),
+                 "--pda", File("pda.bin"), "--profile", "2", "--out", File("line_tool")});
+        ASSERT_EQ(pack.nStatus, 0) << pack.err;
+        m_pda = ReadBytes(File("pda.bin"));
+        m_eboot = ReadBytes(File("eboot.nb0"));
+        m_phone = ReadBytes(File("phone.bin"));
+        ASSERT_EQ(m_eboot.size(), kEbootSize);
+        ASSERT_EQ(m_phone.size(), kPhoneSize);
+    }
+    void TearDown() override {
+        m_pSim.reset();
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    std::string File(const std::string& name) const { return m_dir + "/" + name; }
+
+    Ran Run(const std::vector<std::string>& argv, std::chrono::seconds timeout = 60s) {
+        const std::string out = File("run.out");
+        const std::string err = File("run.err");
+        Ran ran;
+        {
+            CChild child(argv, out, err);
+            EXPECT_TRUE(child.Started()) << argv[0];
+            ran.nStatus = child.Wait(timeout);
+        }
+        ran.out = ReadText(out);
+        ran.err = ReadText(err);
+        return ran;
+    }
+
+    // Eight handsets in dev/, stores in store/; true once they are published.
+    bool StartSim(const std::vector<std::string>& faults = {}) {
+        std::vector<std::string> argv = {
+            FLEET_HANDSET_SIM_PATH, "--dir", File("dev"), "--count", "8", "--store", File("store")};
+        argv.insert(argv.end(), faults.begin(), faults.end());
+        m_pSim = std::make_unique<CChild>(argv, File("sim.out"), File("sim.err"));
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (std::chrono::steady_clock::now() < end) {
+            if (Contains(Lines(ReadText(File("sim.out"))), "ready 8")) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    // Stops the simulator: its stores are complete and its links gone.
+    void StopSim() {
+        ASSERT_EQ(m_pSim->Stop(), 0) << ReadText(File("sim.err"));
+        m_pSim.reset();
+        EXPECT_TRUE(fs::is_empty(File("dev"))) << "links left behind";
+    }
+
+    // The line tool on the eight handsets, with its job's options.
+    Ran RunLine(std::vector<std::string> job) {
+        std::vector<std::string> argv = {
+            File("line_tool"), "--watch",   File("dev"), "--slots",   "8",         "--count", "8",
+            "--container",     "--timeout", "200",       "--log-dir", File("logs")};
+        for (const std::string& a : job) {
+            argv.push_back(a);
+        }
+        return Run(argv, 240s);
+    }
+
+    std::string Store(int nHandset, const std::string& name) const {
+        return File("store/" + Serial(nHandset) + "/" + name);
+    }
+
+    // EBOOT, the PDA image and, with the phone phase, the code area as
+    // handset nHandset holds them.
+    void ExpectImagesIn(int nHandset, bool bPhone) const {
+        SCOPED_TRACE("handset " + std::to_string(nHandset));
+        EXPECT_EQ(ReadBytes(Store(nHandset, "eboot.bin")), m_eboot);
+        EXPECT_EQ(ReadBytes(Store(nHandset, "pda_flash.bin")), m_pda);
+        if (!bPhone) {
+            EXPECT_FALSE(fs::exists(Store(nHandset, "modem/000E4000.bin")));
+            return;
+        }
+        // From the area's start to the image's end in whole blocks, 0xFF past it.
+        const size_t end = (kPhoneSize + kModemBlock - 1) / kModemBlock * kModemBlock;
+        std::vector<uint8_t> area(end - kCodeArea, 0xFF);
+        std::copy(m_phone.begin() + kCodeArea, m_phone.end(), area.begin());
+        EXPECT_EQ(ReadBytes(Store(nHandset, "modem/000E4000.bin")), area);
+    }
+
+    std::string m_dir;
+    std::unique_ptr<CChild> m_pSim;
+    std::vector<uint8_t> m_pda;
+    std::vector<uint8_t> m_eboot;
+    std::vector<uint8_t> m_phone;
+};
+
+TEST_F(FleetCliBatch, EightHandsetsGetEbootPdaAndPhoneFromTheLineTool) {
+    ASSERT_TRUE(StartSim());
+    const Ran ran = RunLine({"--phone-image", File("phone.bin"), "--phone"});
+    StopSim();
+    ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
+
+    const std::vector<std::string> out = Lines(ran.out);
+    EXPECT_TRUE(Contains(out, "finished 8, failed 0 of 8")) << ran.out;
+    const std::map<int, SummaryRow> rows = SummaryRows(ran.out);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kHandsets)) << ran.out;
+    std::set<std::string> devices;
+    for (const auto& [slot, row] : rows) {
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        EXPECT_EQ(row.state, "finished");
+        EXPECT_EQ(row.last, "Job Done.Launched!!");
+        EXPECT_TRUE(Contains(out, "slot " + std::to_string(slot) + ": Switching USB to PHONE..."));
+        EXPECT_TRUE(Contains(out, "slot " + std::to_string(slot) + ": Download complete..."));
+        EXPECT_TRUE(Contains(out, "slot " + std::to_string(slot) + ": Job Done.Launched!!"));
+        devices.insert(row.device);
+    }
+    for (int h = 1; h <= kHandsets; ++h) {
+        EXPECT_EQ(devices.count(DeviceName(h)), 1u) << "no slot served " << DeviceName(h);
+        ExpectImagesIn(h, true);
+    }
+
+    // One log per slot, named after the slot and the handset it served.
+    std::set<int> logged;
+    for (const fs::directory_entry& e : fs::directory_iterator(File("logs"))) {
+        const std::string file = e.path().filename().string();
+        int slot = 0;
+        std::string device;
+        ASSERT_TRUE(ParseLogName(file, slot, device)) << file;
+        logged.insert(slot);
+        EXPECT_EQ(device, rows.at(slot).device) << file;
+        const std::string log = ReadText(e.path().string());
+        EXPECT_NE(log.find("Device name:" + device + "\r\n"), std::string::npos) << file;
+        EXPECT_TRUE(HasPhoneComLine(log)) << file << ":\n" << log;
+        EXPECT_NE(log.find("PHONE-Writing image finished.\r\n"), std::string::npos) << file;
+    }
+    EXPECT_EQ(logged.size(), static_cast<size_t>(kHandsets));
+}
+
+TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
+    ASSERT_TRUE(StartSim());
+    const Ran ran = RunLine({"--json"});
+    StopSim();
+    ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
+
+    const std::vector<std::string> out = Lines(ran.out);
+    ASSERT_FALSE(out.empty());
+    std::set<int> finished;
+    std::map<int, std::string> jobDone;  // slot -> device, from code 218
+    for (const std::string& line : out) {
+        JsonEvent e;
+        ASSERT_TRUE(ParseJsonEvent(line, e)) << "not an event object: " << line;
+        if (e.state == "finished") {
+            finished.insert(e.nSlot);
+        }
+        if (e.nCode == 218) {
+            EXPECT_EQ(e.state, "finished") << line;
+            EXPECT_EQ(e.text, "Job Done.Launched!!") << line;
+            EXPECT_TRUE(jobDone.emplace(e.nSlot, e.device).second) << "twice: " << line;
+        }
+    }
+    EXPECT_EQ(finished.size(), static_cast<size_t>(kHandsets));
+    std::set<std::string> devices;
+    for (const auto& [slot, device] : jobDone) {
+        devices.insert(device);
+    }
+    EXPECT_EQ(devices.size(), static_cast<size_t>(kHandsets)) << "each handset in one slot";
+    // The summary is not an event: it goes to stderr.
+    EXPECT_TRUE(Contains(Lines(ran.err), "finished 8, failed 0 of 8")) << ran.err;
+    for (int h = 1; h <= kHandsets; ++h) {
+        ExpectImagesIn(h, false);
+    }
+}
+
+TEST_F(FleetCliBatch, AHandsetUnpluggedMidStreamFailsItsSlotAlone) {
+    // B000FF streaming reads no per-block acknowledgements, so the fault is
+    // the handset vanishing in the middle of its PDA image.
+    ASSERT_TRUE(StartSim({"--unplug", "stream:20@3"}));
+    const Ran ran = RunLine({});
+    StopSim();
+    EXPECT_EQ(ran.nStatus, 1) << ran.out << ran.err;
+
+    EXPECT_TRUE(Contains(Lines(ran.out), "finished 7, failed 1 of 8")) << ran.out;
+    const std::map<int, SummaryRow> rows = SummaryRows(ran.out);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kHandsets)) << ran.out;
+    int nFailed = 0;
+    for (const auto& [slot, row] : rows) {
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        if (row.device == DeviceName(3)) {
+            ++nFailed;
+            EXPECT_EQ(row.state, "failed");
+            EXPECT_EQ(row.last, "Writing failed...");
+        } else {
+            EXPECT_EQ(row.state, "finished");
+            EXPECT_EQ(row.last, "Job Done.Launched!!");
+        }
+    }
+    EXPECT_EQ(nFailed, 1);
+    for (int h = 1; h <= kHandsets; ++h) {
+        if (h != 3) {
+            ExpectImagesIn(h, false);
+        }
+    }
+    EXPECT_NE(ReadBytes(Store(3, "pda_flash.bin")), m_pda);
+}
+
+}  // namespace
