@@ -3,6 +3,8 @@
 # pseudo-terminal and runs the main job with the command-line downloader: the
 # boot handshake (boot ROM, pre-loader, rate change to 921600, boot-loader,
 # flash ID), a Main Binary download, and a dump of the same sectors to check it.
+# Then the fleet: eight simulated handsets served at once by a one-file line
+# tool (fleet_cli with the images packed into it), each checked byte for byte.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -16,6 +18,11 @@ cleanup() {
         wait "$sim_pid" 2>/dev/null || true
     fi
     rm -rf "$work"
+}
+stop_sim() {
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
 }
 trap cleanup EXIT
 
@@ -35,3 +42,37 @@ else
     echo "demo: the read-back differs from the image" >&2
     exit 1
 fi
+stop_sim
+
+# The fleet: an EBOOT of the partition's length, a B000FF PDA image, a modem image.
+b="$root/build"
+"$b/fleet/tools/fleet_mkimg" flat --out "$work/eboot.nb0" --size 196608 --seed 1 >/dev/null
+"$b/fleet/tools/fleet_mkimg" b000ff --out "$work/pda.bin" --records 4 --seed 2 >/dev/null
+"$b/fleet/tools/fleet_mkimg" flat --out "$work/phone.bin" --size 1400000 --seed 3 >/dev/null
+"$b/fleet/tools/fleet_pack" --program "$b/cli/fleet_cli" --eboot "$work/eboot.nb0" \
+    --pda "$work/pda.bin" --profile 2 --out "$work/line_tool" >/dev/null
+mkdir -p "$work/dev" "$work/store"
+mkfifo "$work/fleet_ready"
+"$b/sim/fleet/fleet_handset_sim" --dir "$work/dev" --count 8 --store "$work/store" \
+    >"$work/fleet_ready" 2>"$work/fleet_sim.log" &
+sim_pid=$!
+# One "handset N ..." line per handset, then "ready N" once all are published.
+exec 3<"$work/fleet_ready"
+while read -r line <&3; do
+    case $line in
+        ready*) break ;;
+    esac
+done
+echo "simulated fleet: ${line#ready } handsets in $work/dev"
+# Keep the pipe drained for anything the simulator prints later.
+cat <&3 >/dev/null &
+exec 3<&-
+"$work/line_tool" --watch "$work/dev" --count 8 --container --phone-image "$work/phone.bin" \
+    --phone --log-dir "$work/logs" --timeout 300 | tail -n 10
+for store in "$work"/store/*/; do
+    cmp -s "$store/eboot.bin" "$work/eboot.nb0" && cmp -s "$store/pda_flash.bin" "$work/pda.bin" || {
+        echo "demo: $(basename "$store") does not hold the images" >&2
+        exit 1
+    }
+done
+echo "demo: eight handsets hold EBOOT and the PDA image byte for byte ($(ls "$work/logs" | wc -l) slot logs written)"
