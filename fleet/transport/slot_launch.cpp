@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "fleet/images/container.h"
+#include "fleet/images/image_file.h"
 #include "fleet/images/image_selection.h"
 #include "fleet/images/platform_profile.h"
 #include "fleet/transport/thread_priority.h"
@@ -107,6 +108,13 @@ SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& requ
     SlotStartResult result;
     uint32_t profileIndex = 0;
     const bool bIndexRead = ReadContainerProfileIndex(request.strProgramPath, profileIndex);
+    bool bPacked = false;
+    {
+        CImageFile program;
+        ContainerTrailer trailer;
+        bPacked = program.Open(request.strProgramPath) && ReadContainerTrailer(program, trailer) &&
+                  trailer.HasMagic();
+    }
 
     for (int i = 0; i < kSlotCount; ++i) {
         const size_t s = static_cast<size_t>(i);
@@ -134,6 +142,19 @@ SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& requ
             if (request.nPlatformRow < 0 ||
                 static_cast<size_t>(request.nPlatformRow) >= request.profiles.size()) {
                 Tell(request, "Choose a platform first.");
+                result.outcome = StartOutcome::Refused;
+                return result;
+            }
+            // Without a container the last 4 bytes are whatever the program
+            // ends with; when they name another platform than the chosen one,
+            // the job would write that platform's areas.
+            if (!bPacked && profileIndex != static_cast<uint32_t>(request.nPlatformRow)) {
+                Tell(request,
+                     platform::Format("%s carries no image container and its last 4 bytes name "
+                                      "platform profile %u, not the chosen platform (%d). Pack "
+                                      "the program with fleet_pack, or choose that platform.",
+                                      request.strProgramPath.c_str(), profileIndex,
+                                      request.nPlatformRow));
                 result.outcome = StartOutcome::Refused;
                 return result;
             }

@@ -286,6 +286,34 @@ TEST_F(SlotStartTest, AProfileIndexOutsideTheTableStartsNothing) {
     EXPECT_TRUE(Views().empty());
 }
 
+TEST_F(SlotStartTest, AnUnpackedProgramMustNameTheChosenPlatform) {
+    slots.states[0] = fleet::kSlotReady;
+    // An unpacked build ends in whatever bytes the linker left: here profile 0.
+    std::vector<uint8_t> bytes = fleet::PatternBytes(4096, 8);
+    for (size_t i = bytes.size() - 4; i < bytes.size(); ++i) {
+        bytes[i] = 0;
+    }
+    request.strProgramPath = dir.Write("unpacked", bytes);
+    EXPECT_EQ(fleet::StartReadySlots(slots, request).outcome, fleet::StartOutcome::Refused);
+    ASSERT_EQ(prompts.m_messages.size(), 1u);
+    EXPECT_NE(prompts.m_messages[0].text.find("carries no image container and its last 4 bytes "
+                                              "name platform profile 0, not the chosen platform "
+                                              "(1)"),
+              std::string::npos)
+        << prompts.m_messages[0].text;
+    EXPECT_EQ(slots.states[0], fleet::kSlotReady);
+
+    // The same bytes naming the chosen platform start as before.
+    bytes.back() = 0;
+    bytes[bytes.size() - 4] = 1;
+    request.strProgramPath = dir.Write("unpacked_row1", bytes);
+    request.interval = 0ms;
+    EXPECT_EQ(fleet::StartReadySlots(slots, request).nStarted, 1);
+    slots.JoinAll();
+    ASSERT_EQ(Views().size(), 1u);
+    EXPECT_EQ(Views()[0].pProfile, &request.profiles[1]);
+}
+
 TEST_F(SlotStartTest, FilesModeWorkersGetTheOperatorsSelection) {
     profiles[1].containerMode = 0;
     fleet::CImageSelection selection(prompts, nullptr);
