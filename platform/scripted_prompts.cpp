@@ -41,34 +41,33 @@ MsgAnswer CScriptedPrompts::MessageBox(const std::string& text, MsgButtons butto
     return a;
 }
 
-std::string CScriptedPrompts::OpenFile(const FileDialogRequest& request) {
-    m_openRequests.push_back(request);
-    if (m_openAnswers.empty()) {
+namespace {
+
+// The next scripted answer; empty (cancelled) when the script has run out.
+std::string TakeAnswer(std::deque<std::string>& answers) {
+    if (answers.empty()) {
         return {};
     }
-    std::string a = m_openAnswers.front();
-    m_openAnswers.pop_front();
+    std::string a = std::move(answers.front());
+    answers.pop_front();
     return a;
+}
+
+}  // namespace
+
+std::string CScriptedPrompts::OpenFile(const FileDialogRequest& request) {
+    m_openRequests.push_back(request);
+    return TakeAnswer(m_openAnswers);
 }
 
 std::string CScriptedPrompts::SaveFile(const FileDialogRequest& request) {
     m_saveRequests.push_back(request);
-    if (m_saveAnswers.empty()) {
-        return {};
-    }
-    std::string a = m_saveAnswers.front();
-    m_saveAnswers.pop_front();
-    return a;
+    return TakeAnswer(m_saveAnswers);
 }
 
 std::string CScriptedPrompts::PickFolder(const std::string& strStartFolder) {
     m_folderRequests.push_back(strStartFolder);
-    if (m_folderAnswers.empty()) {
-        return {};
-    }
-    std::string a = m_folderAnswers.front();
-    m_folderAnswers.pop_front();
-    return a;
+    return TakeAnswer(m_folderAnswers);
 }
 
 bool CScriptedPrompts::SelectSectors(const SectorChoiceRequest& request,

@@ -44,15 +44,7 @@ constexpr uint32_t kPhoneAreaKb = 128;
 constexpr uint64_t kPace = 250000;
 constexpr char kPackedFlag[] = "--packed";
 
-bool Shoot(QWidget& w, const QString& path) {
-    QTest::qWait(200);
-    if (!w.grab().save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("wrote %s\n", qPrintable(path));
-    return true;
-}
+using consoletest::Shoot;
 
 bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::string error;

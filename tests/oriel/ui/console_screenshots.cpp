@@ -23,15 +23,7 @@
 
 namespace {
 
-bool Shoot(QWidget& w, const QString& path) {
-    QTest::qWait(200);
-    if (!w.grab().save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("wrote %s\n", qPrintable(path));
-    return true;
-}
+using consoletest::Shoot;
 
 void WriteImage(const std::string& path, size_t nSize) {
     std::ofstream out(path, std::ios::binary);

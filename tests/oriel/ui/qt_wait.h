@@ -3,7 +3,10 @@
 // between events, unlike QTest::qWaitFor) until a condition holds.
 
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
+#include <QWidget>
+#include <cstdio>
 #include <functional>
 
 namespace consoletest {
@@ -28,6 +31,17 @@ inline bool RunEventsUntil(const std::function<bool()>& pred, int nTimeoutMs) {
     deadline.start(nTimeoutMs);
     loop.exec();
     return pred();
+}
+
+// A picture of the widget once pending paints are done (README screenshots).
+inline bool Shoot(QWidget& w, const QString& path) {
+    QTest::qWait(200);
+    if (!w.grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("wrote %s\n", qPrintable(path));
+    return true;
 }
 
 }  // namespace consoletest
