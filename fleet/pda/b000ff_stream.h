@@ -27,6 +27,8 @@ constexpr uint32_t kBinRecordsPerPart = 200;
 constexpr uint64_t kBinFirstPartSize =
     kBinImageHeaderSize + uint64_t{kBinRecordsPerPart} * kBinRecordSize;          // 26319215
 constexpr uint64_t kBinPartSize = uint64_t{kBinRecordsPerPart} * kBinRecordSize;  // 26319200
+// A part is read from its file through a window of this size, not whole.
+constexpr size_t kB000ffReadWindow = size_t{1} << 20;
 // Paces the device: after a record header, after every third full piece and
 // after the last piece of each record.
 constexpr std::chrono::milliseconds kStreamPacing{1};
@@ -47,9 +49,10 @@ std::vector<B000ffPart> PlanB000ffParts(uint64_t nImageSize);
 StepResult StreamB000ffPart(CPdaCommands& commands, CSlotReporter& report, const uint8_t* pPart,
                             size_t nLength, bool bFirstPart, uint32_t nProgressCode);
 
-// Reads each planned part of the image at nOffset whole and streams it.
-// 208 (detail 1) when a part cannot be read whole: what is streamed is
-// always the file's bytes, never what an earlier part left in the buffer.
+// Streams each planned part of the image at nOffset, reading it as it goes.
+// 208 (detail 1) when the file does not hold a part whole (nothing of that
+// part is sent) or a read fails: what is streamed is always the file's
+// bytes, never what the buffer held before.
 StepResult StreamB000ffImage(CPdaCommands& commands, CSlotReporter& report, CImageFile& file,
                              int64_t nOffset, const std::vector<B000ffPart>& parts);
 

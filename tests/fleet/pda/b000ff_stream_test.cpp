@@ -1,10 +1,12 @@
 // B000FF images: the part plan for images of one part, of several, and of
 // sizes around the part boundaries; the stream packets as the device sees
 // them (kinds, lengths, sums, pacing of the records), reassembled byte for
-// byte; and a part that cannot be read whole.
+// byte; a part the file does not hold whole, and a file cut mid-stream.
 #include "fleet/pda/b000ff_stream.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "fleet/images/image_file.h"
 #include "fleet/pda/pda_commands.h"
@@ -230,6 +232,38 @@ TEST_F(B000ffStreamTest, APartThatCannotBeReadWholeIsNeverStreamed) {
     EXPECT_EQ(result.nDetail, 1u);
     EXPECT_EQ(pda.Count(), 1u + 200 * 132) << "part 1 went out; nothing of the part not read";
     EXPECT_TRUE(ArgumentsOf(Drain(sink), 321).empty());
+}
+
+TEST_F(B000ffStreamTest, AFileCutWhileStreamingEndsWithTheBytesItHeld) {
+    // One part of 40 records is read through the window in pieces; the file
+    // is cut to 100 KB once the handset has 2000 packets (about 2 MB).
+    const std::vector<uint8_t> image = fleet::BuildB000ffImage(40, 0, 11);
+    const std::string path = wire.dir.Write("cut.bin", image);
+    fleet::CImageFile f;
+    ASSERT_TRUE(f.Open(path));
+    const auto parts = fleet::PlanB000ffParts(image.size());
+    ASSERT_EQ(parts.size(), 1u);
+
+    CScriptedPda pda(wire.pty, [&](const Packet&, size_t nIndex) {
+        if (nIndex == 2000) {
+            std::filesystem::resize_file(path, 100000);
+        }
+        return std::vector<uint8_t>{};
+    });
+    const fleet::StepResult result = fleet::StreamB000ffImage(commands, report, f, 0, parts);
+    pda.Stop(200ms);
+    EXPECT_EQ(result.nCode, 208u);
+    EXPECT_EQ(result.nDetail, 1u);
+    const auto packets = pda.Packets();
+    EXPECT_GT(packets.size(), 2000u);
+    EXPECT_LT(packets.size(), 1u + 40 * 132);
+    CStreamDecoder device;
+    for (const Packet& p : packets) {
+        device.Take(p, true);
+    }
+    ASSERT_LE(device.bytes.size(), image.size());
+    EXPECT_TRUE(std::equal(device.bytes.begin(), device.bytes.end(), image.begin()))
+        << "only the file's own bytes went out";
 }
 
 TEST_F(B000ffStreamTest, AWriteFailureIs217) {
