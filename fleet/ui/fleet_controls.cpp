@@ -21,12 +21,20 @@ CColorLabel::CColorLabel(const QString& text, QWidget* parent) : QLabel(text, pa
     setMinimumWidth(70);
 }
 
+// A palette change reaches every child and repaints: eight slots refreshed
+// on every worker message must not pay it when nothing changed.
 void CColorLabel::SetTextColour(int64_t nRef) {
+    if (nRef == m_nText) {
+        return;
+    }
     m_nText = nRef;
     Apply();
 }
 
 void CColorLabel::SetBackgroundColour(int64_t nRef) {
+    if (nRef == m_nBackground) {
+        return;
+    }
     m_nBackground = nRef;
     Apply();
 }
@@ -79,6 +87,9 @@ void CTextProgressCtrl::SetPos(int nPos) {
 }
 
 void CTextProgressCtrl::SetText(const std::string& text) {
+    if (text == m_strText) {
+        return;
+    }
     m_strText = text;
     update();
 }

@@ -372,7 +372,6 @@ void CMultiDownloadDlg::Refresh() {
     for (int i = 0; i < kBoardSlots; ++i) {
         RefreshSlot(i);
     }
-    m_pCounter->setText(Qs(m_board.CounterText()));
     const PlatformControls& pc = m_selection.Controls();
     m_pPlatformLabel->SetBackgroundColour(pc.nPlatformLabelColour);
     static_cast<QLineEdit*>(Control(IDC_EBOOT_PATH))
@@ -383,6 +382,11 @@ void CMultiDownloadDlg::Refresh() {
     if (pc.bDetectEnabled && m_board.m_bDetectArmed == 0) {
         Control(IDC_DETECT)->setEnabled(true);
     }
+    RefreshBatch();
+}
+
+void CMultiDownloadDlg::RefreshBatch() {
+    m_pCounter->setText(Qs(m_board.CounterText()));
     if (m_board.SelectorsEnabled() && m_board.BatchEnded()) {
         for (int nId : {IDC_EBOOT, IDC_PDA, IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_PLATFORM,
                         IDC_RESET_ALL}) {
@@ -598,9 +602,12 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         if (nAfter != nBefore && (nAfter == kSlotFinished || nAfter == kSlotFailed)) {
             SaveSlotLog(nMsgSlot);
         }
+        // Eight streaming workers post thousands of messages a second; each
+        // changes its own slot and the batch, nothing else on the window.
+        RefreshSlot(nMsgSlot);
     }
     ShowLog();
-    Refresh();
+    RefreshBatch();
 }
 
 void CMultiDownloadDlg::OnDeviceFolder() {

@@ -91,6 +91,8 @@ class CMultiDownloadDlg : public QDialog {
     void OnDeviceFolder();
     void Refresh();
     void RefreshSlot(int nSlot);
+    // The counters and what the end of a batch enables.
+    void RefreshBatch();
     void EnableOptions(bool bOn);
     void InitSlotsUi();
     void Log(const std::string& text);
