@@ -169,7 +169,15 @@ int CFleetCliRunner::Run() {
         }
     };
 
+    // While workers are being started, folder events wait in the kernel: a
+    // handset detected then would be started by a start that has begun.
+    bool bStarting = false;
+    bool bFolderDeferred = false;
     loop.SetMessageHandler([&](const platform::WindowMessage& m) {
+        if (m.nMsg == WM_DEVICE_FOLDER && bStarting) {
+            bFolderDeferred = true;
+            return;
+        }
         if (m.nMsg == WM_DEVICE_FOLDER) {
             // The first wake-up also takes the handsets attached before the start.
             std::vector<fleet::DeviceLinkEvent> events =
@@ -242,6 +250,18 @@ int CFleetCliRunner::Run() {
     request.fnLog = [&board](const std::string& t) { board.AppendLog(t); };
     request.containerWorker = m_container;
     request.filesWorker = m_files;
+    // Events of the workers already started are printed as they come, so
+    // their times stay true while the next ones wait their turn.
+    request.fnStarted = [&](int i) {
+        if (board.Slot(i).nState == fleet::kSlotReady) {
+            board.SlotStarted(i);
+            ++nServed;
+            report(i, 0);
+        }
+    };
+    request.fnWait = [&](std::chrono::milliseconds interval) {
+        loop.RunUntil([] { return false; }, interval);
+    };
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(m_options.nTimeoutSeconds);
@@ -256,14 +276,12 @@ int CFleetCliRunner::Run() {
                 slots.states[static_cast<size_t>(i)] = board.Slot(i).nState;
                 slots.deviceNames[static_cast<size_t>(i)] = board.Slot(i).strDeviceName;
             }
+            bStarting = true;
             const fleet::SlotStartResult r = fleet::StartReadySlots(slots, request);
-            for (int i = 0; i < fleet::kBoardSlots; ++i) {
-                if (slots.states[static_cast<size_t>(i)] == fleet::kSlotDownloading &&
-                    board.Slot(i).nState == fleet::kSlotReady) {
-                    board.SlotStarted(i);
-                    ++nServed;
-                    report(i, 0);
-                }
+            bStarting = false;
+            if (bFolderDeferred) {
+                bFolderDeferred = false;
+                loop.PostMessage(WM_DEVICE_FOLDER, 0, 0);
             }
             if (r.outcome != fleet::StartOutcome::Completed) {
                 bRefused = true;

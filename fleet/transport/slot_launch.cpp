@@ -107,13 +107,14 @@ void FillFilesMode(SlotContext& ctx, CImageSelection* pSelection, bool bFilesMod
 SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& request) {
     SlotStartResult result;
     uint32_t profileIndex = 0;
-    const bool bIndexRead = ReadContainerProfileIndex(request.strProgramPath, profileIndex);
+    bool bIndexRead = false;
     bool bPacked = false;
     {
         CImageFile program;
         ContainerTrailer trailer;
-        bPacked = program.Open(request.strProgramPath) && ReadContainerTrailer(program, trailer) &&
-                  trailer.HasMagic();
+        bIndexRead = program.Open(request.strProgramPath) &&
+                     ReadContainerProfileIndex(program, profileIndex);
+        bPacked = bIndexRead && ReadContainerTrailer(program, trailer) && trailer.HasMagic();
     }
 
     for (int i = 0; i < kSlotCount; ++i) {
@@ -202,7 +203,14 @@ SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& requ
         slots.busy[s] = 1;
         --slots.nFreeCount;
         ++result.nStarted;
-        std::this_thread::sleep_for(request.interval);
+        if (request.fnStarted) {
+            request.fnStarted(i);
+        }
+        if (request.fnWait) {
+            request.fnWait(request.interval);
+        } else {
+            std::this_thread::sleep_for(request.interval);
+        }
     }
     return result;
 }

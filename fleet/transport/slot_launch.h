@@ -98,6 +98,12 @@ struct SlotStartRequest {
     SlotWorker containerWorker = nullptr;
     SlotWorker filesWorker = nullptr;
     std::chrono::milliseconds interval = kWorkerStartInterval;
+    // Told of each slot as its worker starts, before the wait for the next.
+    std::function<void(int nSlot)> fnStarted;
+    // Spends the interval between two starts; by default the thread sleeps.
+    // A caller that must keep taking its workers' messages meanwhile (a
+    // command line timing every event) passes its own.
+    std::function<void(std::chrono::milliseconds)> fnWait;
 };
 
 enum class StartOutcome {

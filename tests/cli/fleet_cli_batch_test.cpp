@@ -434,9 +434,21 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
     ASSERT_FALSE(out.empty());
     std::set<int> finished;
     std::map<int, std::string> jobDone;  // slot -> device, from code 218
-    for (const std::string& line : out) {
+    // Start events (code 0) are 400 ms apart; the first slot's 200 comes
+    // between them, not after the last start.
+    int nFirstStarted = 0;
+    size_t nFirst200 = 0, nLastStart = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const std::string& line = out[i];
         JsonEvent e;
         ASSERT_TRUE(ParseJsonEvent(line, e)) << "not an event object: " << line;
+        if (e.nCode == 0) {
+            nFirstStarted = nFirstStarted == 0 ? e.nSlot : nFirstStarted;
+            nLastStart = i;
+        }
+        if (e.nCode == 200 && e.nSlot == nFirstStarted && nFirst200 == 0) {
+            nFirst200 = i;
+        }
         if (e.state == "finished") {
             finished.insert(e.nSlot);
         }
@@ -447,6 +459,8 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
         }
     }
     EXPECT_EQ(finished.size(), static_cast<size_t>(kHandsets));
+    EXPECT_GT(nFirst200, 0u);
+    EXPECT_LT(nFirst200, nLastStart) << "events were held back while slots were started";
     std::set<std::string> devices;
     for (const auto& [slot, device] : jobDone) {
         devices.insert(device);

@@ -249,6 +249,27 @@ TEST_F(SlotStartTest, ThreeReadySlotsStartInSlotOrder400msApart) {
     }
 }
 
+TEST_F(SlotStartTest, ACallerSpendsTheIntervalsAndHearsOfEachStart) {
+    for (int s : {1, 4}) {
+        slots.states[static_cast<size_t>(s)] = fleet::kSlotReady;
+    }
+    std::vector<std::string> calls;
+    request.fnStarted = [&](int nSlot) {
+        // Told once the slot is the worker's, not before.
+        EXPECT_EQ(slots.states[static_cast<size_t>(nSlot)], fleet::kSlotDownloading);
+        calls.push_back("started " + std::to_string(nSlot));
+    };
+    request.fnWait = [&](std::chrono::milliseconds interval) {
+        calls.push_back("wait " + std::to_string(interval.count()));
+    };
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_EQ(fleet::StartReadySlots(slots, request).nStarted, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 350ms) << "the caller's wait, not a sleep";
+    slots.JoinAll();
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"started 1", "wait 400", "started 4", "wait 400"}));
+}
+
 TEST_F(SlotStartTest, MultiDownloadMeansNoLaunchAndPhoneModeOne) {
     slots.states[2] = fleet::kSlotReady;
     request.options.bMultiDownload = true;
