@@ -55,14 +55,18 @@ ContainerTrailer DecodeContainerTrailer(const uint8_t (&bytes)[kContainerTrailer
     return t;
 }
 
-bool ReadContainerProfileIndex(const std::string& strProgramPath, uint32_t& nProfileIndex) {
-    CImageFile file;
+bool ReadContainerProfileIndex(CImageFile& file, uint32_t& nProfileIndex) {
     uint8_t bytes[4] = {};
-    if (!file.Open(strProgramPath) || file.SeekFromEnd(4) < 0 || !file.ReadExactly(bytes, 4)) {
+    if (file.SeekFromEnd(4) < 0 || !file.ReadExactly(bytes, 4)) {
         return false;
     }
     nProfileIndex = GetU32(bytes);
     return true;
+}
+
+bool ReadContainerProfileIndex(const std::string& strProgramPath, uint32_t& nProfileIndex) {
+    CImageFile file;
+    return file.Open(strProgramPath) && ReadContainerProfileIndex(file, nProfileIndex);
 }
 
 bool ReadContainerTrailer(CImageFile& file, ContainerTrailer& trailer) {

@@ -45,6 +45,7 @@ ContainerTrailer DecodeContainerTrailer(const uint8_t (&bytes)[kContainerTrailer
 // file cannot be opened or is shorter than 4 bytes. The value is not checked
 // against the profile table: that is the caller's job.
 bool ReadContainerProfileIndex(const std::string& strProgramPath, uint32_t& nProfileIndex);
+bool ReadContainerProfileIndex(CImageFile& file, uint32_t& nProfileIndex);
 
 // The first 36 bytes of the trailer, read through the slot's handle; false
 // when the file is shorter than a trailer or the read fails.

@@ -166,7 +166,7 @@ bool InspectContainer(const std::string& strPath, std::string& strReport,
     const int64_t length = file.Length();
     ContainerTrailer t;
     uint32_t profileIndex = 0;
-    if (!ReadContainerTrailer(file, t) || !ReadContainerProfileIndex(strPath, profileIndex)) {
+    if (!ReadContainerTrailer(file, t) || !ReadContainerProfileIndex(file, profileIndex)) {
         strReport = shown + ": too short for an image container\n";
         return false;
     }

@@ -9,23 +9,25 @@
 
 namespace fleet {
 
+bool OfAnotherVendor(const DeviceInterfaceClass& interfaceClass, const std::string& strName) {
+    if (interfaceClass.strVendorId.empty()) {
+        return false;
+    }
+    const std::string vendor =
+        tty::UsbVendorOfTty(interfaceClass.strFolder + "/" + strName, interfaceClass.strSysRoot);
+    if (vendor.empty() || vendor == interfaceClass.strVendorId) {
+        return false;
+    }
+    platform::Diag("usb", strName + ": vendor " + vendor + ", not a handset");
+    return true;
+}
+
 std::vector<std::string> InterfaceLinks(const DeviceInterfaceClass& interfaceClass) {
     std::vector<std::string> names =
         tty::ListMatching(interfaceClass.strFolder, interfaceClass.strPattern);
-    if (interfaceClass.strVendorId.empty()) {
-        return names;
-    }
-    std::vector<std::string> kept;
-    for (const std::string& name : names) {
-        const std::string vendor =
-            tty::UsbVendorOfTty(interfaceClass.strFolder + "/" + name, interfaceClass.strSysRoot);
-        if (vendor.empty() || vendor == interfaceClass.strVendorId) {
-            kept.push_back(name);
-        } else {
-            platform::Diag("usb", name + ": vendor " + vendor + ", not a handset");
-        }
-    }
-    return kept;
+    std::erase_if(names,
+                  [&](const std::string& name) { return OfAnotherVendor(interfaceClass, name); });
+    return names;
 }
 
 bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) {

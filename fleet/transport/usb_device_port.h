@@ -23,6 +23,10 @@ struct DeviceInterfaceClass {
     std::string strSysRoot = "/sys";
 };
 
+// Whether the link's tty belongs to a USB device of another vendor than the
+// class names (never when the class names none or the tty has no USB parent).
+bool OfAnotherVendor(const DeviceInterfaceClass& interfaceClass, const std::string& strName);
+
 // The interface links of the class, in name order, without those of
 // another vendor.
 std::vector<std::string> InterfaceLinks(const DeviceInterfaceClass& interfaceClass);

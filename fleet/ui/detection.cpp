@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include "fleet/transport/tty_device.h"
 #include "platform/format.h"
 
 namespace fleet {
@@ -45,13 +44,9 @@ void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
         return;
     }
     if (LinkNameMatches(event.strName, m_config.pdaClass.strPattern)) {
-        if (!m_config.pdaClass.strVendorId.empty()) {
-            // Another vendor's interface is left alone: no handshake is sent to it.
-            const std::string vendor = tty::UsbVendorOfTty(
-                m_config.pdaClass.strFolder + "/" + event.strName, m_config.pdaClass.strSysRoot);
-            if (!vendor.empty() && vendor != m_config.pdaClass.strVendorId) {
-                return;
-            }
+        // Another vendor's interface is left alone: no handshake is sent to it.
+        if (OfAnotherVendor(m_config.pdaClass, event.strName)) {
+            return;
         }
         if (m_board.m_nDetected < kBoardSlots && m_board.TopFreeSlot() >= 0) {
             DetectPda();
