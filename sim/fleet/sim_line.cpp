@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "sim/common/raw_pty.h"
 
 namespace fleetsim {
 
@@ -31,31 +32,11 @@ CSimLine::~CSimLine() {
 
 bool CSimLine::Open(std::string& error) {
     Close();
-    int hSlave = -1;
-    char name[PATH_MAX] = {};
-    if (openpty(&m_hMaster, &hSlave, name, nullptr, nullptr) != 0) {
-        error = std::string("openpty failed: ") + std::strerror(errno);
-        m_hMaster = -1;
+    // Raw from the start: the host sees exactly the handset's bytes.
+    m_hMaster = simcommon::OpenRawPty(m_strSlave, error);
+    if (m_hMaster < 0) {
         return false;
     }
-    // Raw from the start: the host sees exactly the handset's bytes, and
-    // nothing it sends comes back as an echo.
-    termios tio{};
-    if (tcgetattr(hSlave, &tio) == 0) {
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, B115200);
-        cfsetospeed(&tio, B115200);
-        tcsetattr(hSlave, TCSANOW, &tio);
-    }
-    ::close(hSlave);
-    const int flags = fcntl(m_hMaster, F_GETFL);
-    if (flags < 0 || fcntl(m_hMaster, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        fcntl(m_hMaster, F_SETFD, FD_CLOEXEC) != 0) {
-        error = std::string("cannot set up the pseudo-terminal: ") + std::strerror(errno);
-        Close();
-        return false;
-    }
-    m_strSlave = name;
     DropPending();
     m_rxFree = TimePoint{};
     m_txFree = TimePoint{};

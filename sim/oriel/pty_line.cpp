@@ -2,12 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "sim/common/raw_pty.h"
 
 namespace orielsim {
 
@@ -50,31 +51,10 @@ CPtyLine::~CPtyLine() {
 
 bool CPtyLine::Open(std::string& error) {
     Close();
-    int hSlave = -1;
-    char name[256] = {};
-    if (openpty(&m_hMaster, &hSlave, name, nullptr, nullptr) != 0) {
-        error = std::string("openpty failed: ") + std::strerror(errno);
-        m_hMaster = -1;
+    m_hMaster = simcommon::OpenRawPty(m_strSlave, error);
+    if (m_hMaster < 0) {
         return false;
     }
-    // Raw from the start: with echo on, bytes sent while nobody has the
-    // slave open would come straight back.
-    termios tio{};
-    if (tcgetattr(hSlave, &tio) == 0) {
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, B115200);
-        cfsetospeed(&tio, B115200);
-        tcsetattr(hSlave, TCSANOW, &tio);
-    }
-    ::close(hSlave);
-    const int flags = fcntl(m_hMaster, F_GETFL);
-    if (flags < 0 || fcntl(m_hMaster, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        fcntl(m_hMaster, F_SETFD, FD_CLOEXEC) != 0) {
-        error = std::string("cannot set up the pseudo-terminal: ") + std::strerror(errno);
-        Close();
-        return false;
-    }
-    m_strSlave = name;
     m_tx.clear();
     m_bBlocked = false;
     return true;
