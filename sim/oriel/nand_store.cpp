@@ -242,11 +242,9 @@ bool ParseHex32(std::string_view s, uint32_t& v) {
     return true;
 }
 
-// Removes everything in the directory; at the root the metadata stays.
-int RemoveContents(int hDir, bool bKeepMeta, int nDepth) {
-    if (nDepth > kMaxDepth) {
-        return ELOOP;
-    }
+// The entries of the directory but "." and ".." (and, with bSkipMeta, the
+// metadata), unsorted; 0 or the errno of the listing.
+int ListNames(int hDir, bool bSkipMeta, std::vector<std::string>& names) {
     const int hList = openat(hDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (hList < 0) {
         return errno;
@@ -257,15 +255,25 @@ int RemoveContents(int hDir, bool bKeepMeta, int nDepth) {
         ::close(hList);
         return e;
     }
-    std::vector<std::string> names;
     while (const dirent* d = readdir(pDir)) {
         const std::string name = d->d_name;
-        if (name == "." || name == ".." || (bKeepMeta && IsMetaName(name))) {
-            continue;
+        if (name != "." && name != ".." && !(bSkipMeta && IsMetaName(name))) {
+            names.push_back(name);
         }
-        names.push_back(name);
     }
     closedir(pDir);
+    return 0;
+}
+
+// Removes everything in the directory; at the root the metadata stays.
+int RemoveContents(int hDir, bool bKeepMeta, int nDepth) {
+    if (nDepth > kMaxDepth) {
+        return ELOOP;
+    }
+    std::vector<std::string> names;
+    if (const int e = ListNames(hDir, bKeepMeta, names); e != 0) {
+        return e;
+    }
     int nFirstError = 0;
     for (const std::string& name : names) {
         struct stat st {};
@@ -969,14 +977,8 @@ int CNandStore::WalkDirectory(int hDir, NandPath& path, std::vector<NandNode>& n
     if (nDepth > kMaxDepth) {
         return ELOOP;
     }
-    const int hList = openat(hDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (hList < 0) {
-        return errno;
-    }
-    DIR* pDir = fdopendir(hList);
-    if (pDir == nullptr) {
-        const int e = errno;
-        ::close(hList);
+    std::vector<std::string> names;
+    if (const int e = ListNames(hDir, nDepth == 0, names); e != 0) {
         return e;
     }
     struct Item {
@@ -984,16 +986,14 @@ int CNandStore::WalkDirectory(int hDir, NandPath& path, std::vector<NandNode>& n
         struct stat st;
     };
     std::vector<Item> items;
-    while (const dirent* d = readdir(pDir)) {
-        Item item{d->d_name, {}};
-        if (item.name == "." || item.name == ".." || (nDepth == 0 && IsMetaName(item.name)) ||
-            fstatat(hDir, item.name.c_str(), &item.st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    for (std::string& name : names) {
+        Item item{std::move(name), {}};
+        if (fstatat(hDir, item.name.c_str(), &item.st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISREG(item.st.st_mode) || S_ISDIR(item.st.st_mode))) {
             continue;
         }
         items.push_back(std::move(item));
     }
-    closedir(pDir);
     std::sort(items.begin(), items.end(),
               [](const Item& a, const Item& b) { return a.name < b.name; });
     for (const Item& item : items) {
