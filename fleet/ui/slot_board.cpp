@@ -189,18 +189,25 @@ void CSlotBoard::CommonEnding(int nSlot) {
     }
 }
 
-void CSlotBoard::OnPdaProgress(uint32_t nCode, intptr_t lParam) {
+SlotView* CSlotBoard::LiveSlotOf(intptr_t lParam) {
     const int nSlot = SlotOfLParam(lParam);
-    const uint32_t arg = ArgumentOfLParam(lParam);
     if (nSlot < 0 || nSlot >= kBoardSlots) {
-        return;
+        return nullptr;
     }
     SlotView& s = m_slots[static_cast<size_t>(nSlot)];
     // A slot that has ended takes no more codes: a late message must not count
     // it twice.
-    if (s.nState == kSlotFinished || s.nState == kSlotFailed) {
+    return s.nState == kSlotFinished || s.nState == kSlotFailed ? nullptr : &s;
+}
+
+void CSlotBoard::OnPdaProgress(uint32_t nCode, intptr_t lParam) {
+    SlotView* pSlot = LiveSlotOf(lParam);
+    if (pSlot == nullptr) {
         return;
     }
+    SlotView& s = *pSlot;
+    const int nSlot = SlotOfLParam(lParam);
+    const uint32_t arg = ArgumentOfLParam(lParam);
     std::string t;
     auto plain = [&](const char* text) {
         t = text;
@@ -320,15 +327,13 @@ void CSlotBoard::OnPdaProgress(uint32_t nCode, intptr_t lParam) {
 }
 
 void CSlotBoard::OnPhoneProgress(uint32_t nCode, intptr_t lParam) {
+    SlotView* pSlot = LiveSlotOf(lParam);
+    if (pSlot == nullptr) {
+        return;
+    }
+    SlotView& s = *pSlot;
     const int nSlot = SlotOfLParam(lParam);
     const uint32_t arg = ArgumentOfLParam(lParam);
-    if (nSlot < 0 || nSlot >= kBoardSlots) {
-        return;
-    }
-    SlotView& s = m_slots[static_cast<size_t>(nSlot)];
-    if (s.nState == kSlotFinished || s.nState == kSlotFailed) {
-        return;
-    }
     std::string t;
     auto plain = [&](const std::string& text) {
         t = text;

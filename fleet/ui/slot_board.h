@@ -87,6 +87,8 @@ class CSlotBoard {
     int32_t m_bDetectArmed = 0;
 
   private:
+    // The slot a progress message is for; null when out of range or ended.
+    SlotView* LiveSlotOf(intptr_t lParam);
     void CommonEnding(int nSlot);
     std::string RegionName(uint32_t nIndex) const;
     void Push(int nSlot);
