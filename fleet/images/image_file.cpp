@@ -88,4 +88,19 @@ size_t CImageFile::Read(uint8_t* pData, size_t n) {
     return done;
 }
 
+bool WriteWhole(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
 }  // namespace fleet

@@ -37,4 +37,8 @@ class CImageFile {
     std::string m_strPath;
 };
 
+// Writes all n bytes to the descriptor, retrying interrupted and short
+// writes; false on an error.
+bool WriteWhole(int fd, const uint8_t* p, size_t n);
+
 }  // namespace fleet

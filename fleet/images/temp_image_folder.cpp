@@ -23,21 +23,6 @@ bool IsFolder(const char* path) {
     return path != nullptr && path[0] == '/' && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 constexpr size_t kCopyChunk = 256 * 1024;
 
 }  // namespace
@@ -117,7 +102,7 @@ bool CTempImageFolder::WriteFrom(const std::string& strName, CImageFile& source,
     uint64_t left = nSize;
     while (bOk && left > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, left));
-        bOk = source.Read(buffer.get(), want) == want && WriteAll(fd, buffer.get(), want);
+        bOk = source.Read(buffer.get(), want) == want && WriteWhole(fd, buffer.get(), want);
         left -= bOk ? want : 0;
     }
     if (::close(fd) != 0) {

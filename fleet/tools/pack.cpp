@@ -18,21 +18,6 @@ namespace fleet {
 
 namespace {
 
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 bool CopyWhole(CImageFile& source, int fd) {
     std::vector<uint8_t> buffer(1 << 20);
     if (source.Seek(0) != 0) {
@@ -43,7 +28,7 @@ bool CopyWhole(CImageFile& source, int fd) {
     while (done < length) {
         const size_t want = static_cast<size_t>(
             std::min<int64_t>(static_cast<int64_t>(buffer.size()), length - done));
-        if (source.Read(buffer.data(), want) != want || !WriteAll(fd, buffer.data(), want)) {
+        if (source.Read(buffer.data(), want) != want || !WriteWhole(fd, buffer.data(), want)) {
             return false;
         }
         done += static_cast<int64_t>(want);
@@ -140,7 +125,7 @@ bool PackProgram(const PackRequest& request, ContainerTrailer& written, std::str
         return false;
     }
     bool bOk = CopyWhole(program, fd) && (!bEboot || CopyWhole(eboot, fd)) && CopyWhole(pda, fd) &&
-               WriteAll(fd, trailer.data(), trailer.size());
+               WriteWhole(fd, trailer.data(), trailer.size());
     // mkstemp makes the file 0600; a packed program is run like the original.
     bOk = bOk && fchmod(fd, 0755) == 0 && fsync(fd) == 0;
     if (::close(fd) != 0) {
