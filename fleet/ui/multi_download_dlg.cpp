@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <ctime>
 #include <fstream>
@@ -427,7 +429,31 @@ void CMultiDownloadDlg::StartDownloading() {
     request.containerWorker = m_containerWorker;
     request.filesWorker = m_filesWorker;
     request.interval = m_startInterval;
+    // Between two starts the window keeps drawing and taking the messages of
+    // the workers already started. The operator's input and new handsets
+    // wait until every ready slot has started: neither may start or reset a
+    // slot inside this loop.
+    request.fnStarted = [this](int i) {
+        if (m_board.Slot(i).nState == kSlotReady) {
+            m_board.SlotStarted(i);
+        }
+        RefreshSlot(i);
+    };
+    request.fnWait = [](std::chrono::milliseconds interval) {
+        QEventLoop wait;
+        QTimer::singleShot(interval, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    };
+    const bool bWatching = m_pNotifier != nullptr && m_pNotifier->isEnabled();
+    if (m_pNotifier != nullptr) {
+        m_pNotifier->setEnabled(false);
+    }
+    m_bStarting = true;
     const SlotStartResult result = StartReadySlots(m_slots, request);
+    m_bStarting = false;
+    if (m_pNotifier != nullptr) {
+        m_pNotifier->setEnabled(bWatching);
+    }
     for (int i = 0; i < kBoardSlots; ++i) {
         if (m_slots.states[static_cast<size_t>(i)] == kSlotDownloading &&
             m_board.Slot(i).nState == kSlotReady) {
@@ -637,6 +663,12 @@ bool CMultiDownloadDlg::QuitConfirmed() {
 }
 
 void CMultiDownloadDlg::closeEvent(QCloseEvent* e) {
+    // A close asked for while the workers are being started waits: the ports
+    // it would close are being handed to them.
+    if (m_bStarting) {
+        e->ignore();
+        return;
+    }
     if (QuitConfirmed()) {
         e->accept();
     } else {

@@ -112,6 +112,7 @@ class CMultiDownloadDlg : public QDialog {
     SlotWorker m_containerWorker = nullptr;
     SlotWorker m_filesWorker = nullptr;
     std::chrono::milliseconds m_startInterval = kWorkerStartInterval;
+    bool m_bStarting = false;  // inside StartDownloading's start of the workers
     std::string m_strProgramPath = ProgramFilePath();
 
     std::array<CColorLabel*, kBoardSlots> m_apLabel{};

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 
@@ -42,6 +43,7 @@ using fleettest::CTempDir;
 constexpr int kDetect = 1021;
 constexpr int kResetAll = 1069;
 constexpr int kMulti = 1048;
+constexpr int kStartImmediately = 1047;
 constexpr int kEboot = 1019;
 constexpr int kPda = 1035;
 constexpr int kPhone = 1036;
@@ -207,6 +209,46 @@ TEST_F(FleetBatchWindow, EightHandsetsEndBlueHoldingEveryImage) {
     EXPECT_EQ(served, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7})) << "each handset in one slot";
     ExpectBatchEnded();
     EXPECT_TRUE(m_prompts.m_messages.empty()) << m_prompts.MessageTexts().front();
+}
+
+TEST_F(FleetBatchWindow, TheWindowTakesWorkerMessagesWhileLaterSlotsWaitTheirStart) {
+    // With "Multi Download" the eighth handset detected starts all eight in
+    // one go, 150 ms apart. A timer samples the window meanwhile: it only
+    // runs if the window's thread is not asleep between the starts.
+    Dlg().SetStartInterval(150ms);
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch());
+    ASSERT_FALSE(static_cast<QCheckBox*>(Dlg().Control(kStartImmediately))->isChecked());
+    int nSamplesMidStart = 0;
+    int nSlot1MovedMidStart = 0;
+    bool bTriedClose = false;
+    bool bClosedMidStart = false;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        const int started = static_cast<int>(Dlg().LogText().count("starts downloading..."));
+        if (started > 0 && started < kHandsets) {
+            ++nSamplesMidStart;
+            nSlot1MovedMidStart += Dlg().Progress(0)->Text() != "Ready to download..." ? 1 : 0;
+            // A close (the window manager's, say) waits for the start to end.
+            if (!bTriedClose) {
+                bTriedClose = true;
+                bClosedMidStart = Dlg().close();
+            }
+        }
+    });
+    sampler.start(20);
+    ASSERT_NO_FATAL_FAILURE(RunBatch());
+    sampler.stop();
+    EXPECT_GT(nSamplesMidStart, 10) << "the window stood still while the workers started";
+    EXPECT_GT(nSlot1MovedMidStart, 0) << "slot 1's worker messages waited for the last start";
+    EXPECT_TRUE(bTriedClose);
+    EXPECT_FALSE(bClosedMidStart);
+    EXPECT_TRUE(m_prompts.m_messages.empty()) << "no question while the workers start";
+    EXPECT_TRUE(Dlg().isVisible());
+    EXPECT_EQ(Dlg().Board().m_nFinished, kHandsets);
+    for (int i = 0; i < kHandsets; ++i) {
+        ExpectFinished(i);
+    }
+    ExpectBatchEnded();
 }
 
 TEST_F(FleetBatchWindow, AHandsetRefusingAModemBlockEndsRedAndTheOthersBlue) {
