@@ -15,6 +15,7 @@
 #include "fleet/transport/slot_messages.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
+#include "fleet/ui/slot_reset.h"
 #include "platform/event_loop.h"
 #include "platform/format.h"
 #include "platform/scripted_prompts.h"
@@ -39,6 +40,13 @@ const char* StateText(int32_t n) {
             return "empty";
     }
 }
+
+struct EndedHandset {
+    int nSlot = 0;
+    std::string strDevice;
+    int32_t nState = 0;
+    std::string strLast;
+};
 
 std::string Stamp(const char* fmt) {
     char buf[32];
@@ -173,6 +181,25 @@ int CFleetCliRunner::Run() {
     // handset detected then would be started by a start that has begun.
     bool bStarting = false;
     bool bFolderDeferred = false;
+    // Every handset that ended, in the order they ended: with more handsets
+    // than slots a slot serves several, and a reset slot forgets its last.
+    std::vector<EndedHandset> ended;
+    int nFinished = 0;
+    int nFailed = 0;
+    // A slot whose handset ended and has been unplugged is free for the next
+    // one, as the operator's "reset" makes it in the window.
+    auto resetIfUnplugged = [&](const std::string& strLink) {
+        const std::string device = fleet::DeviceNameOfLink(strLink);
+        for (int i = 0; i < m_options.nSlots; ++i) {
+            const fleet::SlotView& v = board.Slot(i);
+            if (v.strDeviceName != device ||
+                (v.nState != fleet::kSlotFinished && v.nState != fleet::kSlotFailed)) {
+                continue;
+            }
+            fleet::ResetEndedSlot(slots, detection, board, i);
+            report(i, 0);
+        }
+    };
     loop.SetMessageHandler([&](const platform::WindowMessage& m) {
         if (m.nMsg == WM_DEVICE_FOLDER && bStarting) {
             bFolderDeferred = true;
@@ -183,9 +210,13 @@ int CFleetCliRunner::Run() {
             std::vector<fleet::DeviceLinkEvent> events =
                 m.wParam == 1 ? watch.ExistingLinks() : watch.ReadEvents();
             for (const fleet::DeviceLinkEvent& e : events) {
+                const bool bPda = fleet::LinkNameMatches(e.strName, config.pdaClass.strPattern);
+                if (bPda && !e.bArrived) {
+                    resetIfUnplugged(e.strName);
+                    continue;
+                }
                 // Slots beyond --slots never take a handset, and none is taken
                 // once COUNT are served; modem ports of served ones still count.
-                const bool bPda = fleet::LinkNameMatches(e.strName, config.pdaClass.strPattern);
                 if (bPda &&
                     (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount)) {
                     continue;
@@ -214,8 +245,11 @@ int CFleetCliRunner::Run() {
         }
         slots.states[static_cast<size_t>(nSlot)] = board.Slot(nSlot).nState;
         report(nSlot, static_cast<uint32_t>(m.wParam));
-        const int32_t after = board.Slot(nSlot).nState;
-        if (after != before && (after == fleet::kSlotFinished || after == fleet::kSlotFailed)) {
+        const fleet::SlotView& v = board.Slot(nSlot);
+        if (v.nState != before &&
+            (v.nState == fleet::kSlotFinished || v.nState == fleet::kSlotFailed)) {
+            ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
+            (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
             saveLog(nSlot);
         }
     });
@@ -288,7 +322,7 @@ int CFleetCliRunner::Run() {
             }
         }
         const bool bAllEnded =
-            nServed >= m_options.nCount && board.m_nFinished + board.m_nFailed >= m_options.nCount;
+            nServed >= m_options.nCount && nFinished + nFailed >= m_options.nCount;
         if (bAllEnded || bRefused || m_bInterrupted) {
             break;
         }
@@ -306,20 +340,26 @@ int CFleetCliRunner::Run() {
 
     // With --json stdout holds the event objects alone.
     std::FILE* summary = m_options.bJson ? m_err : m_out;
+    // The handsets that ended, then what the slots hold that did not.
     std::fprintf(summary, "%-5s %-32s %-12s %s\n", "slot", "device", "state", "last");
+    for (const EndedHandset& h : ended) {
+        std::fprintf(summary, "%-5d %-32s %-12s %s\n", h.nSlot + 1, h.strDevice.c_str(),
+                     StateText(h.nState), h.strLast.c_str());
+    }
     for (int i = 0; i < m_options.nSlots; ++i) {
         const fleet::SlotView& v = board.Slot(i);
-        std::fprintf(summary, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
-                     StateText(v.nState), v.strProgressText.c_str());
+        if (v.nState != fleet::kSlotFinished && v.nState != fleet::kSlotFailed) {
+            std::fprintf(summary, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
+                         StateText(v.nState), v.strProgressText.c_str());
+        }
     }
-    std::fprintf(summary, "finished %d, failed %d of %d\n", board.m_nFinished, board.m_nFailed,
-                 m_options.nCount);
+    std::fprintf(summary, "finished %d, failed %d of %d\n", nFinished, nFailed, m_options.nCount);
     std::fflush(summary);
     if (bRefused) {
         std::fprintf(m_err, "fleet_cli: the start was refused:\n%s", board.Log().c_str());
         return 1;
     }
-    if (nExit == 0 && (board.m_nFinished < m_options.nCount || board.m_nFailed > 0)) {
+    if (nExit == 0 && (nFinished < m_options.nCount || nFailed > 0)) {
         nExit = 1;
     }
     return nExit;

@@ -26,6 +26,7 @@
 #include "fleet/transport/slot_messages.h"
 #include "fleet/transport/tty_device.h"
 #include "fleet/ui/fleet_controls.h"
+#include "fleet/ui/slot_reset.h"
 #include "platform/format.h"
 #include "platform/prompts.h"
 #include "platform/settings_store.h"
@@ -481,13 +482,7 @@ void CMultiDownloadDlg::StartDownloading() {
 }
 
 void CMultiDownloadDlg::ResetSlot(int nSlot) {
-    m_slots.JoinWorker(nSlot);
-    m_slots.pdaPorts[static_cast<size_t>(nSlot)].Close();
-    m_slots.phonePorts[static_cast<size_t>(nSlot)].Close();
-    m_slots.states[static_cast<size_t>(nSlot)] = kSlotEmpty;
-    m_slots.phoneComNumbers[static_cast<size_t>(nSlot)] = 0;
-    m_pDetection->ClearSlot(nSlot);
-    m_board.ResetSlot(nSlot);
+    ResetEndedSlot(m_slots, *m_pDetection, m_board, nSlot);
     m_apReset[static_cast<size_t>(nSlot)]->setEnabled(false);
     Refresh();
 }

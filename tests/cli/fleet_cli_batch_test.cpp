@@ -473,6 +473,76 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
     }
 }
 
+// Moves every link of the handset from one folder to the other: a handset
+// plugged in or out as udev shows it.
+void MoveLinks(int nHandset, const std::string& from, const std::string& to) {
+    for (const fs::directory_entry& e : fs::directory_iterator(from)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(DeviceName(nHandset) + "-", 0) == 0) {
+            fs::rename(e.path(), to + "/" + name);
+        }
+    }
+}
+
+size_t CountContaining(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST_F(FleetCliBatch, TwoSlotsServeFourHandsetsAsEachEndedOneIsUnplugged) {
+    // Handsets 3 to 8 are not plugged in yet.
+    ASSERT_TRUE(StartSim());
+    const std::string dev = File("dev");
+    const std::string aside = File("aside");
+    fs::create_directory(aside);
+    for (int h = 3; h <= kHandsets; ++h) {
+        MoveLinks(h, dev, aside);
+    }
+    CChild line({File("line_tool"), "--watch", dev, "--slots", "2", "--count", "4", "--container",
+                 "--multi", "--timeout", "200", "--json"},
+                File("line.out"), File("line.err"));
+    ASSERT_TRUE(line.Started());
+    auto waitFor = [&](const std::string& part, size_t n) {
+        const auto end = std::chrono::steady_clock::now() + 120s;
+        while (CountContaining(ReadText(File("line.out")), part) < n) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    };
+    ASSERT_TRUE(waitFor("\"code\":218,", 2)) << ReadText(File("line.out"));
+    // Both slots hold an ended handset: the next ones wait for a free slot.
+    MoveLinks(3, aside, dev);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(CountContaining(ReadText(File("line.out")), "\"code\":0,"), 2u)
+        << "a handset was taken with no slot free";
+    MoveLinks(1, dev, aside);
+    MoveLinks(2, dev, aside);
+    ASSERT_TRUE(waitFor("\"state\":\"empty\"", 2)) << ReadText(File("line.out"));
+    MoveLinks(4, aside, dev);
+    // Handset 3 arrived while no slot was free: it is served once one is.
+    MoveLinks(3, dev, aside);
+    MoveLinks(3, aside, dev);
+    EXPECT_EQ(line.Wait(120s), 0) << ReadText(File("line.out")) << ReadText(File("line.err"));
+
+    const std::string err = ReadText(File("line.err"));
+    EXPECT_TRUE(Contains(Lines(err), "finished 4, failed 0 of 4")) << err;
+    for (int h = 1; h <= 4; ++h) {
+        ExpectImagesIn(h, false);
+        EXPECT_NE(err.find(DeviceName(h) + " "), std::string::npos) << "summary row of " << h;
+    }
+    for (int h = 5; h <= kHandsets; ++h) {
+        EXPECT_NE(ReadBytes(Store(h, "pda_flash.bin")), m_pda) << "handset " << h << " was served";
+        MoveLinks(h, aside, dev);
+    }
+    StopSim();
+}
+
 TEST_F(FleetCliBatch, AHandsetUnpluggedMidStreamFailsItsSlotAlone) {
     // B000FF streaming reads no per-block acknowledgements, so the fault is
     // the handset vanishing in the middle of its PDA image.
