@@ -192,8 +192,7 @@ int CFleetCliRunner::Run() {
         const std::string device = fleet::DeviceNameOfLink(strLink);
         for (int i = 0; i < m_options.nSlots; ++i) {
             const fleet::SlotView& v = board.Slot(i);
-            if (v.strDeviceName != device ||
-                (v.nState != fleet::kSlotFinished && v.nState != fleet::kSlotFailed)) {
+            if (v.strDeviceName != device || !v.Ended()) {
                 continue;
             }
             fleet::ResetEndedSlot(slots, detection, board, i);
@@ -246,8 +245,7 @@ int CFleetCliRunner::Run() {
         slots.states[static_cast<size_t>(nSlot)] = board.Slot(nSlot).nState;
         report(nSlot, static_cast<uint32_t>(m.wParam));
         const fleet::SlotView& v = board.Slot(nSlot);
-        if (v.nState != before &&
-            (v.nState == fleet::kSlotFinished || v.nState == fleet::kSlotFailed)) {
+        if (v.nState != before && v.Ended()) {
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
             (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
             saveLog(nSlot);
@@ -348,7 +346,7 @@ int CFleetCliRunner::Run() {
     }
     for (int i = 0; i < m_options.nSlots; ++i) {
         const fleet::SlotView& v = board.Slot(i);
-        if (v.nState != fleet::kSlotFinished && v.nState != fleet::kSlotFailed) {
+        if (!v.Ended()) {
             std::fprintf(summary, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
                          StateText(v.nState), v.strProgressText.c_str());
         }

@@ -455,12 +455,6 @@ void CMultiDownloadDlg::StartDownloading() {
     if (m_pNotifier != nullptr) {
         m_pNotifier->setEnabled(bWatching);
     }
-    for (int i = 0; i < kBoardSlots; ++i) {
-        if (m_slots.states[static_cast<size_t>(i)] == kSlotDownloading &&
-            m_board.Slot(i).nState == kSlotReady) {
-            m_board.SlotStarted(i);
-        }
-    }
     if (result.outcome != StartOutcome::Abandoned) {
         Log(kSeparator);
         if (m_selection.EbootChosen()) {
@@ -619,8 +613,8 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         return;
     }
     if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
-        const int32_t nAfter = m_board.Slot(nMsgSlot).nState;
-        if (nAfter != nBefore && (nAfter == kSlotFinished || nAfter == kSlotFailed)) {
+        const SlotView& v = m_board.Slot(nMsgSlot);
+        if (v.nState != nBefore && v.Ended()) {
             SaveSlotLog(nMsgSlot);
         }
         // Eight streaming workers post thousands of messages a second; each

@@ -126,7 +126,7 @@ void CSlotBoard::ResetSlot(int nSlot) {
     }
     const SlotView& s = m_slots[static_cast<size_t>(nSlot)];
     // Only a slot that ended is the operator's to reset; counters follow it.
-    if (s.nState != kSlotFinished && s.nState != kSlotFailed) {
+    if (!s.Ended()) {
         return;
     }
     ++m_nFree;
@@ -197,7 +197,7 @@ SlotView* CSlotBoard::LiveSlotOf(intptr_t lParam) {
     SlotView& s = m_slots[static_cast<size_t>(nSlot)];
     // A slot that has ended takes no more codes: a late message must not count
     // it twice.
-    return s.nState == kSlotFinished || s.nState == kSlotFailed ? nullptr : &s;
+    return s.Ended() ? nullptr : &s;
 }
 
 void CSlotBoard::OnPdaProgress(uint32_t nCode, intptr_t lParam) {

@@ -38,6 +38,8 @@ struct SlotView {
     int32_t nPhoneCom = 0;
     int32_t bWatching = 0;  // 1 while the worker waits for its modem port
     std::string strLog;
+    // Finished or failed: the slot takes no more codes until it is reset.
+    bool Ended() const { return nState == kSlotFinished || nState == kSlotFailed; }
 };
 
 class CSlotBoard {
