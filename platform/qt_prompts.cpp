@@ -32,7 +32,8 @@ std::string ToQtFilter(const std::string& filter) {
     return out;
 }
 
-MsgAnswer CQtPrompts::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
+MsgAnswer CQtPrompts::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                                     MsgDefault def) {
     QMessageBox box(m_pParent);
     box.setWindowTitle(QApplication::applicationDisplayName());
     box.setText(QString::fromStdString(text));
@@ -52,13 +53,41 @@ MsgAnswer CQtPrompts::MessageBox(const std::string& text, MsgButtons buttons, Ms
         case MsgIcon::None:
             break;
     }
-    if (buttons == MsgButtons::YesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    QPushButton* first = nullptr;
+    QPushButton* second = nullptr;
+    switch (buttons) {
+        case MsgButtons::YesNo:
+            first = box.addButton(QMessageBox::Yes);
+            second = box.addButton(QMessageBox::No);
+            // Esc and the close box answer No.
+            box.setEscapeButton(second);
+            break;
+        case MsgButtons::OkCancel:
+            first = box.addButton(QMessageBox::Ok);
+            second = box.addButton(QMessageBox::Cancel);
+            box.setEscapeButton(second);
+            break;
+        case MsgButtons::Ok: {
+            first = box.addButton(QMessageBox::Ok);
+            // A lone OK would also be what Esc and the close box press; a hidden
+            // escape button lets the caller tell a dismissal from an OK.
+            QPushButton* dismiss = box.addButton(QMessageBox::Cancel);
+            dismiss->hide();
+            box.setEscapeButton(dismiss);
+            break;
+        }
     }
-    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(def == MsgDefault::Second && second != nullptr ? second : first);
     box.exec();
-    return MsgAnswer::Ok;
+    // An OK-only box closed with Esc or its close box reports no button.
+    const QAbstractButton* clicked = box.clickedButton();
+    if (clicked == first) {
+        return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+    }
+    if (clicked == second && buttons == MsgButtons::YesNo) {
+        return MsgAnswer::No;
+    }
+    return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
 }
 
 std::string CQtPrompts::OpenFile(const FileDialogRequest& request) {

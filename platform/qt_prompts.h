@@ -19,7 +19,6 @@ class CQtPrompts : public IPrompts {
     void SetParent(QWidget* parent) { m_pParent = parent; }
     void SetSectorPicker(SectorPicker picker) { m_fnSectorPicker = std::move(picker); }
 
-    MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     std::string OpenFile(const FileDialogRequest& request) override;
     std::string SaveFile(const FileDialogRequest& request) override;
     std::string PickFolder(const std::string& strStartFolder) override;
@@ -28,6 +27,10 @@ class CQtPrompts : public IPrompts {
   private:
     QWidget* m_pParent;
     SectorPicker m_fnSectorPicker;
+
+  protected:
+    MsgAnswer ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                             MsgDefault def) override;
 };
 
 // "bin file (*.bin)|*.bin|all files (*.*)|*.*||" -> "bin file (*.bin);;all files (*.*)"

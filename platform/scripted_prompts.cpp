@@ -25,19 +25,18 @@ std::vector<std::pair<std::string, std::string>> ParseFileFilter(const std::stri
     return out;
 }
 
-MsgAnswer CScriptedPrompts::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
-    m_messages.push_back({text, buttons, icon});
+MsgAnswer CScriptedPrompts::ShowMessageBox(const std::string& text, MsgButtons buttons,
+                                           MsgIcon icon, MsgDefault def) {
+    m_messages.push_back({text, buttons, icon, def});
     if (m_fnOnMessage) {
         m_fnOnMessage(m_messages.back());
     }
-    if (buttons == MsgButtons::Ok) {
-        return MsgAnswer::Ok;
+    std::deque<MsgAnswer>& answers = buttons == MsgButtons::YesNo ? m_yesNoAnswers : m_okAnswers;
+    if (answers.empty()) {
+        return buttons == MsgButtons::YesNo ? m_defaultYesNo : MsgAnswer::Ok;
     }
-    if (m_yesNoAnswers.empty()) {
-        return m_defaultYesNo;
-    }
-    const MsgAnswer a = m_yesNoAnswers.front();
-    m_yesNoAnswers.pop_front();
+    const MsgAnswer a = answers.front();
+    answers.pop_front();
     return a;
 }
 

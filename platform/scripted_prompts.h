@@ -16,18 +16,20 @@ class CScriptedPrompts : public IPrompts {
         std::string text;
         MsgButtons buttons;
         MsgIcon icon;
+        MsgDefault def;
     };
 
-    MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     std::string OpenFile(const FileDialogRequest& request) override;
     std::string SaveFile(const FileDialogRequest& request) override;
     std::string PickFolder(const std::string& strStartFolder) override;
     bool SelectSectors(const SectorChoiceRequest& request, std::vector<uint8_t>& flags) override;
 
     // Answers, taken in order. When a queue is empty: Yes/No boxes answer
-    // m_defaultYesNo, file dialogs are cancelled, sector choices are declined.
+    // m_defaultYesNo, OK and OK/CANCEL boxes Ok, file dialogs are cancelled,
+    // sector choices are declined.
     std::deque<MsgAnswer> m_yesNoAnswers;
     MsgAnswer m_defaultYesNo = MsgAnswer::Yes;
+    std::deque<MsgAnswer> m_okAnswers;  // OK and OK/CANCEL boxes: Ok or Cancel
     std::deque<std::string> m_openAnswers;
     std::deque<std::string> m_saveAnswers;
     std::deque<std::string> m_folderAnswers;
@@ -43,6 +45,10 @@ class CScriptedPrompts : public IPrompts {
     std::vector<SectorChoiceRequest> m_sectorRequests;
 
     std::vector<std::string> MessageTexts() const;
+
+  protected:
+    MsgAnswer ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                             MsgDefault def) override;
 };
 
 }  // namespace platform

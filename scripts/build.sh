@@ -8,6 +8,10 @@ gen=()
 if command -v ninja >/dev/null 2>&1; then
     gen=(-G Ninja)
 fi
+# A compiler cache, where one is installed, makes rebuilds of other trees cheap.
+if command -v ccache >/dev/null 2>&1; then
+    gen+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 else

@@ -328,7 +328,7 @@ class CCliExplorerView : public oriel::IExplorerView {
 int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConsole& console,
                                    const CliCommand& command) {
     CCliExplorerView view(console);
-    oriel::CMfxExplorer exp(session.Port(), *m_pPrompts, view);
+    oriel::CMfxExplorer exp(session.Port(), session.Prompts(), view);
     // The explorer takes the receive wake-ups while it is open, and gives
     // them back on every way out.
     session.TakeOverReceive([&exp] { exp.OnExplorerRx(); });

@@ -314,6 +314,12 @@ void CSerialPort::PostAfterReads() {
     }
 }
 
+void CSerialPort::PostWakeUp() {
+    if (m_pSink != nullptr) {
+        m_pSink->PostMessage(WM_COMM_RXCHAR, m_nPortNumber, 0);
+    }
+}
+
 void CSerialPort::ThreadWatchComm(CSerialPort* pPort) {
     const int fd = pPort->m_hPort;
     const int wake = pPort->m_hWake;

@@ -79,6 +79,8 @@ class CSerialPort {
     void DeliverChunk(const uint8_t* pData, int32_t n);
     // The receive thread's rule after its reads: wake the UI thread.
     void PostAfterReads();
+    // A wake-up for bytes already queued (one that was held back).
+    void PostWakeUp();
 
     // Written by the UI thread, read by the receive thread.
     std::atomic<int32_t> m_bBlockMode{0};

@@ -81,7 +81,8 @@ bool CNandOps::StartFormat() {
     CDownloaderEngine& e = m_engine;
     e.Console().SetProgressPos(0);
     if (e.Prompts().MessageBox("Sure to FORMAT?", platform::MsgButtons::YesNo,
-                               platform::MsgIcon::Question) != platform::MsgAnswer::Yes) {
+                               platform::MsgIcon::Question,
+                               platform::MsgDefault::Second) != platform::MsgAnswer::Yes) {
         return false;
     }
     e.StartOperation(OP_NAND_FORMAT);

@@ -92,8 +92,8 @@ CDownloaderDlg::CDownloaderDlg(CSerialPort& port, platform::ISettingsStore& sett
     : QDialog(parent),
       m_port(port),
       m_settings(settings),
-      m_prompts(prompts),
-      m_session(port, *this, prompts, &m_timers) {
+      m_session(port, *this, prompts, &m_timers),
+      m_prompts(m_session.Prompts()) {
     BuildUi();
     m_port.SetSettings(&m_settings);
     m_port.SetPrompts(&m_prompts);

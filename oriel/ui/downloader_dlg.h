@@ -135,10 +135,11 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
 
     CSerialPort& m_port;
     platform::ISettingsStore& m_settings;
-    platform::IPrompts& m_prompts;
     platform::CQtMessageTarget m_target;
     platform::CQtTimerService m_timers;
     CDownloaderSession m_session;
+    // The session's prompts: receive wake-ups wait while one is open.
+    platform::IPrompts& m_prompts;
 
     std::map<int, QWidget*> m_controls;
     std::array<ImageRow, 4> m_rows{};  // [1]..[3]

@@ -14,7 +14,8 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
     : m_port(port),
       m_console(console),
       m_pTimers(pTimers),
-      m_engine(port, console, prompts),
+      m_prompts(prompts),
+      m_engine(port, console, m_prompts),
       m_handshake(m_engine),
       m_download(m_engine),
       m_erase(m_engine),
@@ -23,6 +24,7 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
       m_mfx(m_engine, m_package),
       m_nand(m_engine) {
     BuildNorSectorMap();
+    m_prompts.SetRelease([this] { m_port.PostWakeUp(); });
     m_engine.SetTimers(pTimers);
     m_handshake.SetStopAction([this] { Stop(); });
     m_handshake.SetAllDownloadAction([this] { m_download.DownloadAll(); });
@@ -30,6 +32,19 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
     m_download.SetMfxFollowUp([this] { m_mfx.FollowBinary(m_download.m_nFileSize); });
     m_mfx.SetStopAction([this] { Stop(); });
     m_mfx.SetPowerOnQuery([this] { return m_download.m_controls.bPowerOn; });
+}
+
+void CDownloaderSession::OnMessage(const platform::WindowMessage& msg) {
+    if (msg.nMsg == WM_COMM_RXCHAR) {
+        if (m_prompts.HoldWakeUp()) {
+            return;
+        }
+        if (m_fnRxOverride) {
+            m_fnRxOverride();
+            return;
+        }
+    }
+    m_engine.OnMessage(msg);
 }
 
 bool CDownloaderSession::IsConnected() const {

@@ -15,6 +15,7 @@
 #include "oriel/mfx/mfx_download.h"
 #include "oriel/mfx/mfx_package.h"
 #include "oriel/mfx/nand_ops.h"
+#include "platform/holding_prompts.h"
 
 namespace oriel {
 
@@ -37,13 +38,8 @@ class CDownloaderSession {
 
     // Receive wake-ups go to the engine, or to whoever has taken them over
     // (the MFX explorer while it is open).
-    void OnMessage(const platform::WindowMessage& msg) {
-        if (msg.nMsg == WM_COMM_RXCHAR && m_fnRxOverride) {
-            m_fnRxOverride();
-            return;
-        }
-        m_engine.OnMessage(msg);
-    }
+    // While a prompt is open they wait, and come again when it has returned.
+    void OnMessage(const platform::WindowMessage& msg);
     void TakeOverReceive(Action onRx) { m_fnRxOverride = std::move(onRx); }
     void GiveBackReceive() { m_fnRxOverride = nullptr; }
     bool ReceiveTakenOver() const { return static_cast<bool>(m_fnRxOverride); }
@@ -52,6 +48,8 @@ class CDownloaderSession {
     void SetStartHook(Action hook) { m_fnStartHook = std::move(hook); }
     void SetStopHook(Action hook) { m_fnStopHook = std::move(hook); }
 
+    // Every prompt of the connection goes through these.
+    platform::CHoldingPrompts& Prompts() { return m_prompts; }
     CDownloaderEngine& Engine() { return m_engine; }
     CBootHandshake& Handshake() { return m_handshake; }
     CNorDownload& Download() { return m_download; }
@@ -66,6 +64,7 @@ class CDownloaderSession {
     CSerialPort& m_port;
     IConsoleView& m_console;
     platform::ITimerService* m_pTimers;
+    platform::CHoldingPrompts m_prompts;
     CDownloaderEngine m_engine;
     CBootHandshake m_handshake;
     CNorDownload m_download;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -135,6 +136,31 @@ TEST_F(MfxE2E, APackageLandsInTheHandsetsFileSystemByteExact) {
     EXPECT_EQ(handset->MfxFilesWritten(), 4);
     EXPECT_FALSE(handset->MfxMounted());
     EXPECT_NE(console.m_strLog.find("** (Total 44576 bytes) **"), std::string::npos);
+}
+
+// A byte that arrives while "Download completed!" is open used to re-enter the
+// unmount handler: a second completion box, or "Unmounting Error!" after it.
+TEST_F(MfxE2E, AByteDuringTheCompletionBoxIsHandledAfterIt) {
+    bool bInjected = false;
+    prompts.m_fnOnMessage = [&](const platform::CScriptedPrompts::Shown& shown) {
+        if (shown.text != "Download completed!" || bInjected) {
+            return;
+        }
+        bInjected = true;
+        // The box's own event loop: the byte arrives and its wake-up is delivered.
+        const uint8_t stray = 0xE4;
+        port.DeliverChunk(&stray, 1);
+        port.PostAfterReads();
+        loop.RunUntil([] { return false; }, 100ms);
+    };
+    ASSERT_TRUE(Download()) << console.m_strLog;
+    ASSERT_TRUE(bInjected);
+    RunUntil([&] { return port.Count() == 0; }, 2s);
+    EXPECT_EQ(port.Count(), 0) << "the held byte was never handled";
+    const std::vector<std::string> texts = prompts.MessageTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Download completed!"), 1);
+    EXPECT_EQ(console.m_strLog.find("Unmounting Error"), std::string::npos);
+    EXPECT_EQ(session.Engine().m_nState, oriel::IDLE);
 }
 
 TEST_F(MfxE2E, TheExplorerListsReadsDeletesAndQueries) {
