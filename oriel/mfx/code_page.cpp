@@ -94,4 +94,20 @@ NameConversion Utf8ToAnsi(const std::string& utf8, std::string& ansi) {
     return NameConversion::Ok;
 }
 
+std::string AnsiToDisplay(const std::string& ansi) {
+    std::string out;
+    out.reserve(ansi.size());
+    if (Convert(CurrentCodePage().c_str(), "UTF-8", ansi, out, ansi.size() * 4 + 16)) {
+        return out;
+    }
+    for (const char c : ansi) {
+        if (static_cast<unsigned char>(c) < 0x80) {
+            out += c;
+        } else {
+            out += "\xEF\xBF\xBD";
+        }
+    }
+    return out;
+}
+
 }  // namespace oriel

@@ -28,5 +28,8 @@ constexpr size_t kExplorerNameCap = 510;
 NameConversion AnsiToUtf8(const std::string& ansi, std::string& utf8, int& nLength, size_t nCap);
 // UTF-8 (no zero needed) -> ANSI, at most kExplorerNameCap bytes either way.
 NameConversion Utf8ToAnsi(const std::string& utf8, std::string& ansi);
+// ANSI text -> UTF-8 for a window to show; never fails: what the code page
+// cannot decode shows as U+FFFD. For display only, never for a path.
+std::string AnsiToDisplay(const std::string& ansi);
 
 }  // namespace oriel

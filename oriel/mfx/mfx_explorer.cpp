@@ -370,6 +370,24 @@ void CMfxExplorer::DumpSelectedFile(const std::string& name) {
     m_nExpState = EXP_FILE_FOUND;
 }
 
+void CMfxExplorer::DumpFile(size_t nIndex) {
+    if (nIndex < m_files.size()) {
+        DumpSelectedFile(std::string(m_files[nIndex]));
+    }
+}
+
+void CMfxExplorer::DeleteFile(size_t nIndex) {
+    if (nIndex < m_files.size()) {
+        DeleteSelectedFile(std::string(m_files[nIndex]));
+    }
+}
+
+void CMfxExplorer::ShowStatus(size_t nIndex) {
+    if (nIndex < m_files.size()) {
+        ShowFileStatus(std::string(m_files[nIndex]));
+    }
+}
+
 void CMfxExplorer::NextChunk() {
     m_nChunkLen = m_nReadRemaining < kFileChunk ? m_nReadRemaining : kFileChunk;
     m_nReadRemaining -= m_nChunkLen;

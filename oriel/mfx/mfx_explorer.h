@@ -80,6 +80,11 @@ class CMfxExplorer {
     void DumpSelectedFile(const std::string& name);
     void DeleteSelectedFile(const std::string& name);
     void ShowFileStatus(const std::string& name);
+    // The same for a line of the file list: the name as the handset gave it,
+    // not as a window shows it (the code page may not round-trip).
+    void DumpFile(size_t nIndex);
+    void DeleteFile(size_t nIndex);
+    void ShowStatus(size_t nIndex);
     void DumpWholeNand();
     void CloseExplorer();
 

@@ -12,12 +12,22 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "oriel/mfx/code_page.h"
 #include "oriel/ui/console_text.h"
 #include "oriel/ui/control_ids.h"
 #include "oriel/ui/downloader_session.h"
 #include "platform/format.h"
 
 namespace oriel {
+
+namespace {
+
+// Names and log texts come in the PC's code page.
+QString Shown(const std::string& ansi) {
+    return QString::fromStdString(AnsiToDisplay(ansi));
+}
+
+}  // namespace
 
 CMfxExplorerDlg::CMfxExplorerDlg(QWidget* parent) : QDialog(parent) {
     Build();
@@ -28,13 +38,17 @@ CMfxExplorerDlg::CMfxExplorerDlg(CDownloaderSession& session, platform::IPrompts
     : QDialog(parent), m_pSession(&session) {
     Build();
     m_pExplorer = std::make_unique<CMfxExplorer>(session.Port(), prompts, *this);
-    m_fnCommand = [this](int nCommand, const std::string& strFile) {
+    m_fnCommand = [this](int nCommand, int nRow) {
+        if (nRow < 0) {
+            return;
+        }
+        const auto nIndex = static_cast<size_t>(nRow);
         if (nCommand == ID_FILE_DUMP) {
-            m_pExplorer->DumpSelectedFile(strFile);
+            m_pExplorer->DumpFile(nIndex);
         } else if (nCommand == ID_FILE_DELETE) {
-            m_pExplorer->DeleteSelectedFile(strFile);
+            m_pExplorer->DeleteFile(nIndex);
         } else if (nCommand == ID_FILE_STATUS) {
-            m_pExplorer->ShowFileStatus(strFile);
+            m_pExplorer->ShowStatus(nIndex);
         }
     };
     connect(m_pTree, &QTreeWidget::currentItemChanged, this,
@@ -68,7 +82,7 @@ void CMfxExplorerDlg::Start() {
 }
 
 void CMfxExplorerDlg::TreeItemAdded(int32_t nItem, int32_t nParent, const std::string& text) {
-    auto* pItem = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
+    auto* pItem = new QTreeWidgetItem(QStringList{Shown(text)});
     pItem->setData(0, Qt::UserRole, nItem);
     const auto parent = m_items.find(nParent);
     if (parent == m_items.end()) {
@@ -93,7 +107,7 @@ void CMfxExplorerDlg::FileListCleared() {
 }
 
 void CMfxExplorerDlg::FileAdded(const std::string& name) {
-    const QString text = QString::fromStdString(name);
+    const QString text = Shown(name);
     m_pFiles->addItem(text);
     // Widen the scroll extent to the widest name so far.
     m_nMaxExtent = std::max(m_nMaxExtent, m_pFiles->fontMetrics().horizontalAdvance(text));
@@ -210,13 +224,13 @@ QWidget* CMfxExplorerDlg::Control(int nId) const {
 void CMfxExplorerDlg::AppendLog(const std::string& text) {
     QTextCursor cursor = m_pLog->textCursor();
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromStdString(ToWidgetLineEnds(text)));
+    cursor.insertText(Shown(ToWidgetLineEnds(text)));
     m_pLog->setTextCursor(cursor);
     m_pLog->ensureCursorVisible();
 }
 
 void CMfxExplorerDlg::ReplaceLog(const std::string& text) {
-    m_pLog->setPlainText(QString::fromStdString(ToWidgetLineEnds(text)));
+    m_pLog->setPlainText(Shown(ToWidgetLineEnds(text)));
 }
 
 std::unique_ptr<QMenu> CMfxExplorerDlg::FileMenu() {
@@ -224,10 +238,9 @@ std::unique_ptr<QMenu> CMfxExplorerDlg::FileMenu() {
     if (pItem == nullptr || !pItem->isSelected()) {
         return nullptr;
     }
-    const std::string name = pItem->text().toStdString();
+    const int nRow = m_pFiles->row(pItem);
     auto menu = std::make_unique<QMenu>(this);
-    QAction* pTitle =
-        menu->addAction(QString::fromStdString(platform::Format("< %s >", name.c_str())));
+    QAction* pTitle = menu->addAction("< " + pItem->text() + " >");
     pTitle->setEnabled(false);
     menu->addSeparator();
     const std::pair<int, const char*> commands[] = {
@@ -235,9 +248,9 @@ std::unique_ptr<QMenu> CMfxExplorerDlg::FileMenu() {
     for (const auto& [nCommand, pszText] : commands) {
         QAction* pAction = menu->addAction(pszText);
         pAction->setData(nCommand);
-        connect(pAction, &QAction::triggered, this, [this, nCommand, name] {
+        connect(pAction, &QAction::triggered, this, [this, nCommand, nRow] {
             if (m_fnCommand) {
-                m_fnCommand(nCommand, name);
+                m_fnCommand(nCommand, nRow);
             }
         });
     }

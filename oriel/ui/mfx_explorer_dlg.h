@@ -31,7 +31,8 @@ class CDownloaderSession;
 class CMfxExplorerDlg : public QDialog, public IExplorerView {
   public:
     // A pop-up command (ID_FILE_DUMP, ID_FILE_DELETE, ID_FILE_STATUS) on a file.
-    using CommandHandler = std::function<void(int nCommand, const std::string& strFile)>;
+    // nRow: the line of the file list, which is the explorer's file of that index.
+    using CommandHandler = std::function<void(int nCommand, int nRow)>;
 
     explicit CMfxExplorerDlg(QWidget* parent = nullptr);
     // With the conversation behind it: the dialog drives the explorer.

@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include "oriel/engine/console_view.h"
+#include "oriel/mfx/code_page.h"
 #include "oriel/ui/control_ids.h"
 #include "oriel/ui/downloader_session.h"
 #include "tests/support/wire_port.h"
@@ -109,6 +110,57 @@ TEST_F(ExplorerWindow, TheFileMenuNamesTheFileAndOffersItsCommands) {
     EXPECT_EQ(actions[2]->text(), "Dump...");
     actions[4]->trigger();  // Status
     EXPECT_EQ(Sent(3), (Bytes{0xF0, 0x00, 0x0A}));
+}
+
+// Under a code page other than UTF-8 the shown name cannot be turned back into
+// the handset's bytes; the commands act on the stored entry instead.
+TEST_F(ExplorerWindow, AnAccentedNameUnderCp1252ReachesTheHandsetAsItsOwnBytes) {
+    SetAnsiCodePage("CP1252");
+    struct Restore {
+        ~Restore() { SetAnsiCodePage(""); }
+    } restore;
+    dlg->Start();
+    ASSERT_EQ(Sent(1), Bytes{0xD9});
+    Reply({0x00});
+    ASSERT_EQ(Sent(1), Bytes{0xDA});
+    Reply({0xDA});
+    ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
+    Listing({Entry(1, "boot.cfg"), Entry(1, "caf\xC3\xA9.txt")});
+    ASSERT_EQ(Files()->count(), 2);
+    EXPECT_EQ(Files()->item(1)->text(), QString::fromUtf8("caf\xC3\xA9.txt"));
+
+    const Bytes wirePath = {'/', 'c', 'a', 'f', 0xC3, 0xA9, '.', 't', 'x', 't', 0x00};
+    auto request = [&](uint8_t command) {
+        Bytes b;
+        b.push_back(command);
+        b.push_back(0x00);
+        b.push_back(static_cast<uint8_t>(wirePath.size()));
+        for (const uint8_t by : wirePath) {
+            b.push_back(by);
+        }
+        return b;
+    };
+    Files()->setCurrentRow(1);
+    std::unique_ptr<QMenu> menu = dlg->FileMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("< caf\xC3\xA9.txt >"));
+    menu->actions()[4]->trigger();  // Status
+    EXPECT_EQ(Sent(3 + wirePath.size()), request(0xF0));
+    Reply({0x00});  // refused: back to idle
+    ASSERT_TRUE(dlg->Explorer()->Idle());
+
+    Files()->setCurrentRow(1);
+    menu = dlg->FileMenu();
+    menu->actions()[2]->trigger();  // Dump...
+    EXPECT_EQ(Sent(3 + wirePath.size()), request(0xE8));
+    Reply({0x00});
+    ASSERT_TRUE(dlg->Explorer()->Idle());
+
+    prompts.m_yesNoAnswers = {platform::MsgAnswer::Yes};
+    Files()->setCurrentRow(1);
+    menu = dlg->FileMenu();
+    menu->actions()[3]->trigger();  // Delete
+    EXPECT_EQ(Sent(3 + wirePath.size()), request(0xEE));
 }
 
 TEST_F(ExplorerWindow, ExitUnmountsAndHandsTheWakeUpsBack) {
