@@ -18,6 +18,15 @@ std::string FormatSpan(const char* fmt, int64_t nSeconds) {
     if (nSeconds < 0) {
         nSeconds = 0;
     }
+    // The largest unit a format shows is not folded: "%M:%S" of 3 h 10 min
+    // reads 190:00, not 10:00.
+    bool bHours = false;
+    for (const char* p = fmt; *p != '\0' && p[1] != '\0'; ++p) {
+        if (*p == '%') {
+            bHours = bHours || p[1] == 'H';
+            ++p;
+        }
+    }
     std::string out;
     for (const char* p = fmt; *p != '\0'; ++p) {
         if (*p != '%' || p[1] == '\0') {
@@ -30,7 +39,8 @@ std::string FormatSpan(const char* fmt, int64_t nSeconds) {
                 out += platform::Format("%02lld", static_cast<long long>(nSeconds / 3600));
                 break;
             case 'M':
-                out += platform::Format("%02lld", static_cast<long long>(nSeconds / 60 % 60));
+                out += platform::Format(
+                    "%02lld", static_cast<long long>(bHours ? nSeconds / 60 % 60 : nSeconds / 60));
                 break;
             case 'S':
                 out += platform::Format("%02lld", static_cast<long long>(nSeconds % 60));
