@@ -149,11 +149,11 @@ void CMfxExplorer::ListDirectory(int32_t nItem) {
         return;
     }
     const std::string path = PathOf(nItem);
-    m_strDirPath = m_strFileDir = path;
-    m_nCurItem = nItem;
     m_view.ExpReplaceLog(platform::Format("\r\nSearching the files (in '%s')... ", path.c_str()));
     std::string utf8;
     int nLength = 0;
+    // A listing refused here leaves the shown files and the directory they
+    // are in as they were, so a command on a shown file names its real path.
     if (AnsiToUtf8(path, utf8, nLength, kExplorerNameCap) != NameConversion::Ok) {
         m_view.ExpLog("MultibyteToUTF8 ERROR");
         m_nExpState = EXP_IDLE;
@@ -164,6 +164,8 @@ void CMfxExplorer::ListDirectory(int32_t nItem) {
         m_nExpState = EXP_IDLE;
         return;
     }
+    m_strDirPath = m_strFileDir = path;
+    m_nCurItem = nItem;
     StartListing(utf8, !m_nodes[static_cast<size_t>(nItem)].children.empty());
 }
 

@@ -222,6 +222,18 @@ TEST_F(ExplorerWire, APathTooLongForTheListRequestIsRefused) {
     EXPECT_TRUE(view.log.ends_with("**UTF8 length error(256) **\r\n"));
 }
 
+// The shown files stay those of the directory a command on them names.
+TEST_F(ExplorerWire, ARefusedListingKeepsTheShownFilesWithTheirDirectory) {
+    OpenAndListRoot();
+    exp.ListDirectory(exp.ItemForPath("/" + std::string(254, 'x')));
+    ASSERT_TRUE(SentNow().empty());
+    ASSERT_EQ(exp.Files(), std::vector<std::string>{"boot.cfg"});
+    EXPECT_EQ(exp.DirPath(), "/");
+    exp.ShowFileStatus("boot.cfg");
+    const Bytes request = Sent(3 + 10);
+    EXPECT_EQ(std::string(request.begin() + 3, request.end()), std::string("/boot.cfg") + '\0');
+}
+
 TEST_F(ExplorerWire, AListingErrorLeavesOnlyTheTreeUsable) {
     exp.Open();
     Sent(1);
