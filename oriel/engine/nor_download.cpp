@@ -245,7 +245,10 @@ void CNorDownload::StartSector(uint32_t offset) {
 
 void CNorDownload::SendChunk() {
     CDownloaderEngine& e = m_engine;
-    const size_t n = e.m_fileBin.Read(m_abChunk.data(), kChunk);
+    // Never more than the length announced with 0xD4: a file that grew since
+    // must not send bytes the handset was not told of.
+    const size_t nWant = m_nRemaining < kChunk ? m_nRemaining : kChunk;
+    const size_t n = nWant == 0 ? 0 : e.m_fileBin.Read(m_abChunk.data(), nWant);
     if (e.m_fileBin.HadError()) {
         // A read error is not the end of the file: nothing half-read goes out.
         e.m_nState = IDLE;

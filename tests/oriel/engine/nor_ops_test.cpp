@@ -180,6 +180,25 @@ TEST_F(NorWire, AFileEndingInsideASectorSendsAShortLastChunk) {
     EXPECT_EQ(Sent(1), Bytes{0xC6});
 }
 
+TEST_F(NorWire, AFileThatGrowsDuringTheDownloadSendsOnlyTheAnnouncedLength) {
+    Bytes data;
+    const std::string path = MakeFile("img.bin", 5000, &data);
+    download.m_controls.astrBinPath[1] = path;
+    ASSERT_TRUE(download.DownloadBootLoader());
+    ThroughHeader(path, 0);  // 0xD4 announced 5000 bytes
+    std::ofstream(path, std::ios::binary | std::ios::app) << std::string(3000, 'x');
+    EXPECT_EQ(Sent(2048).size(), 2048u);
+    Reply({0x06});
+    EXPECT_EQ(Sent(2048).size(), 2048u);
+    Reply({0x06});
+    EXPECT_EQ(Sent(904).size(), 904u);
+    EXPECT_TRUE(SentNow().empty());
+    EXPECT_NE(console.m_strLog.find("Last size(904)"), std::string::npos);
+    Reply({0x06});
+    EXPECT_EQ(engine.m_nState, WAIT_SECTOR_SUM);
+    EXPECT_EQ(engine.m_byExpected, Sum(data));
+}
+
 TEST_F(NorWire, AMultipleOf2048EndsWithAnEmptyReadInsideTheSector) {
     Bytes data;
     download.m_controls.astrBinPath[1] = MakeFile("img.bin", 4096, &data);
