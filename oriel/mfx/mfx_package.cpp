@@ -25,8 +25,17 @@ constexpr size_t kFileNameLimit = 511;
 }  // namespace
 
 std::string CfgPathFor(const std::string& strMfxPath) {
-    const size_t dot = strMfxPath.rfind('.');
-    return (dot == std::string::npos ? std::string() : strMfxPath.substr(0, dot)) + ".cfg";
+    if (strMfxPath.empty()) {
+        return {};
+    }
+    // A dot in a folder name is not the file's extension, and a name without
+    // one keeps its folder: the description is always beside the data file.
+    const size_t slash = strMfxPath.find_last_of('/');
+    const size_t dot = strMfxPath.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return strMfxPath + ".cfg";
+    }
+    return strMfxPath.substr(0, dot) + ".cfg";
 }
 
 size_t CMfxPackage::Find(const char* key, size_t from) const {

@@ -38,19 +38,6 @@ std::string ToWidgetLineEnds(const std::string& text) {
     return out;
 }
 
-std::string DescriptionPathOf(const std::string& strMfxPath) {
-    if (strMfxPath.empty()) {
-        return {};
-    }
-    // A dot in a folder name is not the file's extension.
-    const size_t slash = strMfxPath.find_last_of('/');
-    const size_t dot = strMfxPath.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return strMfxPath + ".cfg";
-    }
-    return strMfxPath.substr(0, dot) + ".cfg";
-}
-
 int ClampIndex(int n, int nCount) {
     if (n < 0 || nCount <= 0) {
         return 0;

@@ -14,11 +14,6 @@ std::string FormatThousands(int64_t n);
 // the widget wants '\n'.
 std::string ToWidgetLineEnds(const std::string& text);
 
-// The MFX description file that belongs to a data file: the name up to its
-// last dot followed by ".cfg" (".cfg" appended when the name has no dot);
-// empty for an empty path.
-std::string DescriptionPathOf(const std::string& strMfxPath);
-
 // A stored list index outside 0..nCount-1 is pulled to the nearest end.
 int ClampIndex(int n, int nCount);
 

@@ -426,7 +426,7 @@ void CDownloaderDlg::Initialise() {
     m_strOgmPath = m_settings.GetString(kSettingsGroup, "OgmPath", "");
     // The charset of PC-side names in MFX packages; empty = the locale's.
     SetAnsiCodePage(m_settings.GetString(kSettingsGroup, "CodePage", ""));
-    m_strCfgPath = DescriptionPathOf(m_strOgmPath);
+    m_strCfgPath = CfgPathFor(m_strOgmPath);
     m_pMfxPath->setText(Qs(m_strOgmPath));
     m_pFast->setChecked(m_bFast != 0);
     m_pAuto->setChecked(m_bAuto != 0);
@@ -772,7 +772,7 @@ void CDownloaderDlg::OnChooseMfx() {
     m_strOgmPath = path;
     m_pMfxPath->setText(Qs(path));
     m_settings.SetString(kSettingsGroup, "OgmPath", path);
-    m_strCfgPath = DescriptionPathOf(path);
+    m_strCfgPath = CfgPathFor(path);
     int64_t nSize = 0;
     CFileObject file;
     if (!IsRegularFile(path, nSize) || !file.Open(path, CFileObject::Mode::Read)) {

@@ -103,8 +103,16 @@ TEST_F(Package, MissingFilesAreNamed) {
     EXPECT_EQ(prompts.MessageTexts(),
               (std::vector<std::string>{"Fail to open " + m_dir + "/pkg.mfx",
                                         "Fail to open " + m_dir + "/pkg.cfg"}));
+}
+
+// The one rule for the description beside a package, for the console and the download.
+TEST(PackagePaths, TheDescriptionIsBesideTheDataFile) {
+    EXPECT_EQ(CfgPathFor(""), "");
     EXPECT_EQ(CfgPathFor("/x/y.z/pkg.mfx"), "/x/y.z/pkg.cfg");
-    EXPECT_EQ(CfgPathFor("noext"), ".cfg");
+    EXPECT_EQ(CfgPathFor("/pkg/image.v2.mfx"), "/pkg/image.v2.cfg");
+    // Without an extension of its own the name keeps its folder.
+    EXPECT_EQ(CfgPathFor("/pkg.d/image"), "/pkg.d/image.cfg");
+    EXPECT_EQ(CfgPathFor("noext"), "noext.cfg");
 }
 
 TEST_F(Package, DirectoryNamesUpTo61CharactersPass) {

@@ -26,13 +26,9 @@ TEST(ConsoleText, SizesGetACommaEveryThreeDigitsFromTheRight) {
     EXPECT_EQ(FormatThousands(INT64_MIN), "-9,223,372,036,854,775,808");
 }
 
-TEST(ConsoleText, LineEndsAndDerivedPaths) {
+TEST(ConsoleText, LineEndsAndListIndices) {
     EXPECT_EQ(ToWidgetLineEnds("a\r\nb\rc\nd\r\n\r\n"), "a\nb\nc\nd\n\n");
     EXPECT_EQ(ToWidgetLineEnds("\r"), "\n");
-    EXPECT_EQ(DescriptionPathOf(""), "");
-    EXPECT_EQ(DescriptionPathOf("/pkg/image.mfx"), "/pkg/image.cfg");
-    EXPECT_EQ(DescriptionPathOf("/pkg/image.v2.mfx"), "/pkg/image.v2.cfg");
-    EXPECT_EQ(DescriptionPathOf("/pkg.d/image"), "/pkg.d/image.cfg");
     EXPECT_EQ(ClampIndex(-1, 20), 0);
     EXPECT_EQ(ClampIndex(19, 20), 19);
     EXPECT_EQ(ClampIndex(20, 20), 19);
