@@ -10,6 +10,7 @@
 #include "oriel/mfx/code_page.h"
 #include "oriel/mfx/mfx_explorer.h"
 #include "oriel/ui/downloader_session.h"
+#include "platform/format.h"
 #include "platform/qsettings_store.h"
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
@@ -95,23 +96,48 @@ CCliRunner::Wait CCliRunner::WaitFor(const std::function<bool()>& pred) {
     }
 }
 
+namespace {
+
+std::string EngineState(int32_t nState) {
+    return platform::Format("%s (%d)", oriel::StateName(nState), static_cast<int>(nState));
+}
+
+std::string ExplorerState(int32_t nState) {
+    return platform::Format("%s (%d)", oriel::CMfxExplorer::StateName(nState),
+                            static_cast<int>(nState));
+}
+
+}  // namespace
+
 int CCliRunner::Ended(Wait wait, const std::string& what, int32_t nState) {
+    return Ended(wait, what, EngineState(nState));
+}
+
+int CCliRunner::Ended(Wait wait, const std::string& what, const std::string& state) {
     if (wait == Wait::Interrupted) {
         std::fprintf(m_err, "oriel_cli: %s interrupted\n", what.c_str());
         return kExitInterrupted;
     }
-    std::fprintf(m_err,
-                 "oriel_cli: %s timed out: the handset sent nothing for %d s in state %s (%d)\n",
-                 what.c_str(), m_options.nTimeoutSeconds, oriel::StateName(nState),
-                 static_cast<int>(nState));
+    std::fprintf(m_err, "oriel_cli: %s timed out: the handset sent nothing for %d s in state %s\n",
+                 what.c_str(), m_options.nTimeoutSeconds, state.c_str());
     return kExitTimeout;
 }
 
 int CCliRunner::Failed(CCliConsole& console, const std::string& what, int32_t nState) {
-    std::fprintf(m_err, "oriel_cli: %s failed in state %s (%d): %s\n", what.c_str(),
-                 oriel::StateName(nState), static_cast<int>(nState), console.LastLogLine().c_str());
+    return Failed(console, what, EngineState(nState));
+}
+
+int CCliRunner::Failed(CCliConsole& console, const std::string& what, const std::string& state) {
+    std::fprintf(m_err, "oriel_cli: %s failed in state %s: %s\n", what.c_str(), state.c_str(),
+                 console.LastLogLine().c_str());
     console.Note("FAILED: " + what);
     return kExitFailed;
+}
+
+void CCliRunner::NoteKept(const std::string& strPath) {
+    if (!strPath.empty()) {
+        std::fprintf(m_err, "oriel_cli: the bytes received are kept in %s\n", strPath.c_str());
+    }
 }
 
 int CCliRunner::Run() {
@@ -180,6 +206,9 @@ int CCliRunner::Run() {
             RunCommand(session, console, m_options.commands[i], i + 1 == m_options.commands.size());
     }
     session.Stop();
+    if (nExit != kExitOk) {
+        NoteKept(session.Dump().m_strKeptPath);
+    }
     std::fflush(m_out);
     return nExit;
 }
@@ -345,7 +374,7 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
     exp.Open();
     Wait wait = WaitFor([&] { return exp.Idle(); });
     if (wait != Wait::Done) {
-        return Ended(wait, command.Name(), exp.State());
+        return Ended(wait, command.Name(), ExplorerState(exp.State()));
     }
     bool bOk = view.m_strLog.find("Read directory OK!") != std::string::npos;
     const size_t nShownBefore = m_pPrompts->m_messages.size();
@@ -356,7 +385,7 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
         exp.ListDirectory(exp.ItemForPath(target));
         wait = WaitFor([&] { return exp.Idle(); });
         if (wait != Wait::Done) {
-            return Ended(wait, command.Name(), exp.State());
+            return Ended(wait, command.Name(), ExplorerState(exp.State()));
         }
         bOk = view.m_strLog.find("Read directory OK!") != std::string::npos;
     }
@@ -394,7 +423,10 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
         wait = WaitFor([&] { return exp.Idle(); });
         if (wait != Wait::Done) {
             console.EndProgress(false);
-            return Ended(wait, command.Name(), exp.State());
+            const int32_t nState = exp.State();
+            exp.AbandonTransfer(wait == Wait::Interrupted ? "interrupted" : "timed out");
+            NoteKept(exp.KeptPath());
+            return Ended(wait, command.Name(), ExplorerState(nState));
         }
         const auto& shown = m_pPrompts->m_messages;
         const bool bNewBox = shown.size() > nShownBefore;
@@ -418,14 +450,24 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
         }
         console.EndProgress(bOk);
     }
-    // Unmount and close, whatever happened.
+    const std::string failedIn = ExplorerState(exp.LastWaitState());
+    if (!bOk) {
+        NoteKept(exp.KeptPath());
+    }
+    // Unmount and close, whatever happened. An unmount that is not answered
+    // as it should be fails every command alike: the handset's file system
+    // may still be mounted.
     exp.CloseExplorer();
     const Wait closed = WaitFor([&] { return view.m_bClosed; });
     if (!bOk) {
-        return Failed(console, command.Name(), exp.State());
+        return Failed(console, command.Name(), failedIn);
     }
     if (closed != Wait::Done) {
-        return Ended(closed, command.Name() + " (unmount)", exp.State());
+        return Ended(closed, command.Name() + " (unmount)", ExplorerState(exp.State()));
+    }
+    if (!exp.UnmountAcknowledged()) {
+        return Failed(console, command.Name() + " (unmount)",
+                      ExplorerState(oriel::CMfxExplorer::EXP_UNMOUNT));
     }
     return kExitOk;
 }

@@ -47,8 +47,13 @@ class CCliRunner {
                    const CliCommand& command, bool bLast);
     int RunExplorerCommand(oriel::CDownloaderSession& session, CCliConsole& console,
                            const CliCommand& command);
+    // nState: the engine's state; the explorer passes its own state's text.
     int Failed(CCliConsole& console, const std::string& what, int32_t nState);
+    int Failed(CCliConsole& console, const std::string& what, const std::string& state);
     int Ended(Wait wait, const std::string& what, int32_t nState);
+    int Ended(Wait wait, const std::string& what, const std::string& state);
+    // Says on stderr where an unfinished transfer's bytes are (nothing when none).
+    void NoteKept(const std::string& strPath);
 
     const CliOptions& m_options;
     std::FILE* m_out;

@@ -122,7 +122,8 @@ void CDownloaderEngine::CloseOpenFiles() {
         m_bMfxFileOpen = 0;
     }
     if (m_bDumpFileOpen != 0) {
-        m_fileDump.Close();
+        // Not finished: its bytes must not pass for the dump.
+        m_fileDump.KeepIncomplete();
         m_bDumpFileOpen = 0;
     }
 }

@@ -14,6 +14,7 @@
 
 #include "oriel/engine/engine_states.h"
 #include "oriel/engine/file_object.h"
+#include "oriel/engine/output_file.h"
 #include "platform/prompts.h"
 #include "platform/window_message.h"
 
@@ -101,7 +102,7 @@ class CDownloaderEngine {
     // The three files operations keep open; FinishOperation closes them.
     CFileObject m_fileBin;
     CFileObject m_fileMfx;
-    CFileObject m_fileDump;
+    COutputFile m_fileDump;  // whole under its name only when complete
     int32_t m_bBinFileOpen = 0;
     int32_t m_bMfxFileOpen = 0;
     int32_t m_bDumpFileOpen = 0;

@@ -63,7 +63,7 @@ bool CNorDump::Begin() {
     CDownloaderEngine& e = m_engine;
     m_nCurSector = NextSelectedSector(0);
     m_strKeptPath.clear();
-    if (!e.m_fileDump.Open(m_strDumpPath, CFileObject::Mode::CreateWrite)) {
+    if (!e.m_fileDump.Create(m_strDumpPath)) {
         e.Message("Internal Error! (file creation)");
         return false;
     }
@@ -95,13 +95,9 @@ void CNorDump::OnSync() {
 void CNorDump::SetAsideIncomplete(const char* why) {
     CDownloaderEngine& e = m_engine;
     const int32_t nKept = m_nDumpDoneKB;
-    e.m_fileDump.Close();
-    e.m_bDumpFileOpen = 0;
     // The blocks received stay, under a name that says they are not the dump.
-    m_strKeptPath = m_strDumpPath + kIncompleteSuffix;
-    if (std::rename(m_strDumpPath.c_str(), m_strKeptPath.c_str()) != 0) {
-        m_strKeptPath = m_strDumpPath;
-    }
+    m_strKeptPath = e.m_fileDump.KeepIncomplete();
+    e.m_bDumpFileOpen = 0;
     e.Log(platform::Format("\r\n** Dump FAILED (%s): %d of %d KBytes kept in %s **\r\n", why, nKept,
                            m_nDumpTotalKB, m_strKeptPath.c_str()));
 }
@@ -163,10 +159,7 @@ void CNorDump::OnBlock() {
         RequestDumpBlock(SectorOffset(next));
         return;
     }
-    const bool bFlushed = e.m_fileDump.Flush();
-    e.m_fileDump.Close();
-    e.m_bDumpFileOpen = 0;
-    if (!bFlushed || e.m_fileDump.HadError()) {
+    if (!e.m_fileDump.Commit()) {
         e.m_nState = IDLE;
         e.m_nOperation = 0;
         SetAsideIncomplete("cannot write the file");
@@ -174,6 +167,7 @@ void CNorDump::OnBlock() {
         e.FinishOperation();
         return;
     }
+    e.m_bDumpFileOpen = 0;
     e.LogTimes("\r\n** Start  Time %H:%M:%S **", "\r\n** End    Time %H:%M:%S **",
                "\r\n** Dump Time %H:%M:%S **\r\n");
     e.Log(platform::Format("** (Total %d KBytes) **\r\n", m_nDumpTotalKB));

@@ -11,10 +11,6 @@
 
 namespace oriel {
 
-// Suffix a failed dump's file is renamed with, so that it cannot pass for a
-// complete one.
-constexpr char kIncompleteSuffix[] = ".incomplete";
-
 class CNorDump {
   public:
     explicit CNorDump(CDownloaderEngine& engine);

@@ -51,6 +51,47 @@ CMfxExplorer::CMfxExplorer(CSerialPort& port, platform::IPrompts& prompts, IExpl
     m_abyChunk.resize(kFileChunk);
 }
 
+const char* CMfxExplorer::StateName(int32_t nState) {
+    switch (nState) {
+        case EXP_SYNC:
+            return "EXP_SYNC";
+        case EXP_MOUNT:
+            return "EXP_MOUNT";
+        case EXP_ENTRY_LENGTH:
+            return "EXP_ENTRY_LENGTH";
+        case EXP_ENTRY:
+            return "EXP_ENTRY";
+        case EXP_ENTRY_NEXT:
+            return "EXP_ENTRY_NEXT";
+        case EXP_FILE_FOUND:
+            return "EXP_FILE_FOUND";
+        case EXP_FILE_SIZE:
+            return "EXP_FILE_SIZE";
+        case EXP_FILE_DATA:
+            return "EXP_FILE_DATA";
+        case EXP_DELETE:
+            return "EXP_DELETE";
+        case EXP_STATUS_FOLLOWS:
+            return "EXP_STATUS_FOLLOWS";
+        case EXP_STATUS:
+            return "EXP_STATUS";
+        case EXP_DUMP_START:
+            return "EXP_DUMP_START";
+        case EXP_DUMP_BLOCK:
+            return "EXP_DUMP_BLOCK";
+        case EXP_DUMP_END:
+            return "EXP_DUMP_END";
+        case EXP_UNMOUNT:
+            return "EXP_UNMOUNT";
+        case EXP_LIST_FAILED:
+            return "EXP_LIST_FAILED";
+        case EXP_IDLE:
+            return "EXP_IDLE";
+        default:
+            return "?";
+    }
+}
+
 void CMfxExplorer::Send(const uint8_t* p, size_t n) {
     m_port.Send(p, n);
 }
@@ -182,6 +223,9 @@ bool CMfxExplorer::FilePath(const std::string& name) {
 }
 
 void CMfxExplorer::Step(uint8_t by) {
+    if (!Idle()) {
+        m_nLastWaitState = m_nExpState;
+    }
     switch (m_nExpState) {
         case EXP_SYNC:
             m_view.ExpLog("\r\n** Mounting MFX system... ");
@@ -293,10 +337,10 @@ void CMfxExplorer::Step(uint8_t by) {
         case EXP_DUMP_END:
             if (by == kDumpDone) {
                 m_view.ExpLog("** NAND FULL DUMP Completed! **\r\n");
-                const bool bWritten = m_fileOut.Flush();
-                m_fileOut.Close();
-                m_bFileOpen = 0;
-                if (!bWritten || m_fileOut.HadError()) {
+                if (m_fileOut.Commit()) {
+                    m_bFileOpen = 0;
+                    m_strOutPath.clear();
+                } else {
                     SetAside("cannot write the file");
                 }
                 m_tDumpEnd = m_fnNow();
@@ -311,7 +355,8 @@ void CMfxExplorer::Step(uint8_t by) {
             m_nExpState = EXP_IDLE;
             break;
         case EXP_UNMOUNT:
-            if (by != kCmdUnmount) {
+            m_bUnmountAcked = by == kCmdUnmount;
+            if (!m_bUnmountAcked) {
                 m_view.ExpLog(platform::Format("Fail!(0x%X)\r\n", by));
             }
             m_nExpState = EXP_IDLE;
@@ -425,7 +470,7 @@ void CMfxExplorer::OnFileByte(uint8_t by) {
                                  platform::MsgIcon::None);
             return;
         }
-        if (!m_fileOut.Open(out, CFileObject::Mode::CreateWrite)) {
+        if (!m_fileOut.Create(out)) {
             m_view.EnableControls(true);
             m_nExpState = EXP_IDLE;
             m_prompts.MessageBox("Internal Error! (file creation)", platform::MsgButtons::Ok,
@@ -471,12 +516,12 @@ void CMfxExplorer::OnFileByte(uint8_t by) {
         NextChunk();
         return;
     }
-    const bool bFlushed = m_fileOut.Flush();
-    m_fileOut.Close();
-    m_bFileOpen = 0;
     m_nExpState = EXP_IDLE;
     m_view.EnableControls(true);
-    if (!bFlushed || m_fileOut.HadError()) {
+    if (m_fileOut.Commit()) {
+        m_bFileOpen = 0;
+        m_strOutPath.clear();
+    } else {
         SetAside("cannot write the file");
         m_prompts.MessageBox("Internal Error! (file write)", platform::MsgButtons::Ok,
                              platform::MsgIcon::None);
@@ -487,18 +532,12 @@ void CMfxExplorer::OnFileByte(uint8_t by) {
 }
 
 void CMfxExplorer::SetAside(const char* why) {
-    if (m_bFileOpen != 0) {
-        m_fileOut.Close();
-        m_bFileOpen = 0;
-    }
-    if (m_strOutPath.empty()) {
+    if (m_bFileOpen == 0) {
         return;
     }
+    m_bFileOpen = 0;
     // The bytes received stay, under a name that says they are not the file.
-    m_strKeptPath = m_strOutPath + ".incomplete";
-    if (std::rename(m_strOutPath.c_str(), m_strKeptPath.c_str()) != 0) {
-        m_strKeptPath = m_strOutPath;
-    }
+    m_strKeptPath = m_fileOut.KeepIncomplete();
     m_view.ExpLog(platform::Format("** Transfer FAILED (%s): %d bytes kept in %s **\r\n", why,
                                    m_nReadDone, m_strKeptPath.c_str()));
     m_strOutPath.clear();
@@ -589,7 +628,7 @@ void CMfxExplorer::DumpWholeNand() {
         m_prompts.MessageBox("No file selected", platform::MsgButtons::Ok, platform::MsgIcon::None);
         return;
     }
-    if (!m_fileOut.Open(out, CFileObject::Mode::CreateWrite)) {
+    if (!m_fileOut.Create(out)) {
         m_prompts.MessageBox("File Open Error!", platform::MsgButtons::Ok, platform::MsgIcon::None);
         return;
     }
@@ -636,6 +675,7 @@ void CMfxExplorer::CloseExplorer() {
         SetAside("the explorer was closed");
     }
     m_nExpState = EXP_UNMOUNT;
+    m_bUnmountAcked = false;
     SendByte(kCmdUnmount);
 }
 

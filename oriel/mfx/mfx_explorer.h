@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "oriel/engine/file_object.h"
+#include "oriel/engine/output_file.h"
 
 namespace platform {
 class IPrompts;
@@ -87,6 +87,9 @@ class CMfxExplorer {
     void ShowStatus(size_t nIndex);
     void DumpWholeNand();
     void CloseExplorer();
+    // A transfer the caller gives up on (timed out, interrupted): its bytes
+    // are kept under the incomplete name and the log says where.
+    void AbandonTransfer(const char* why) { SetAside(why); }
 
     // The tree item for a path, made (without listing) where it is not yet
     // known: how a caller without a tree reaches a directory.
@@ -94,6 +97,12 @@ class CMfxExplorer {
 
     bool Idle() const { return m_nExpState == EXP_IDLE || m_nExpState == EXP_LIST_FAILED; }
     int32_t State() const { return m_nExpState; }
+    // "EXP_FILE_DATA" and so on; the explorer's numbers are its own, not the engine's.
+    static const char* StateName(int32_t nState);
+    // The state the last reply byte was taken in (never idle): where a failure happened.
+    int32_t LastWaitState() const { return m_nLastWaitState; }
+    // The last unmount was answered with its own command byte.
+    bool UnmountAcknowledged() const { return m_bUnmountAcked; }
     const std::string& ItemText(int32_t nItem) const {
         return m_nodes[static_cast<size_t>(nItem)].text;
     }
@@ -135,6 +144,8 @@ class CMfxExplorer {
     std::function<std::time_t()> m_fnNow;
 
     int32_t m_nExpState = EXP_IDLE;
+    bool m_bUnmountAcked = false;
+    int32_t m_nLastWaitState = EXP_IDLE;
     uint8_t m_byExpSum = 0;
     std::vector<Node> m_nodes;
     int32_t m_nCurItem = kRootItem;
@@ -159,7 +170,7 @@ class CMfxExplorer {
     int32_t m_bLastReadChunk = 0;
     int32_t m_nReadDone = 0;
     std::vector<uint8_t> m_abyChunk;
-    CFileObject m_fileOut;
+    COutputFile m_fileOut;
     int32_t m_bFileOpen = 0;
     std::string m_strOutPath;
     std::string m_strKeptPath;

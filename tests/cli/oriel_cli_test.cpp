@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -468,6 +470,182 @@ TEST(OrielCliProgram, AHandsetThatNeverCompletesTheWritingTimesOut) {
     EXPECT_NE(ran.out.find("Writing NAND Fail! "), std::string::npos);
     EXPECT_NE(ran.err.find("in state WAIT_COMPLETE_ACK (58)"), std::string::npos) << ran.err;
     std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// A run in the background, stdout read as it comes.
+class Background {
+  public:
+    explicit Background(const std::vector<std::string>& argv) {
+        int out[2];
+        if (pipe(out) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            close(out[0]);
+            std::vector<char*> args;
+            for (const std::string& a : argv) {
+                args.push_back(const_cast<char*>(a.c_str()));
+            }
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(out[1]);
+        m_fd = out[0];
+    }
+    ~Background() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    // Reads stdout until the text has appeared; false at its end.
+    bool WaitFor(const std::string& text) {
+        char buf[4096];
+        while (m_out.find(text) == std::string::npos) {
+            const ssize_t r = read(m_fd, buf, sizeof buf);
+            if (r <= 0) {
+                return false;
+            }
+            m_out.append(buf, static_cast<size_t>(r));
+        }
+        return true;
+    }
+    // Sends the signal and waits; the exit status, or -signal when killed.
+    int Signal(int nSignal) {
+        kill(m_pid, nSignal);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+
+  private:
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_out;
+};
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Interrupted, killed or timed out: whatever is under the chosen name is
+// either what was there before or a whole transfer.
+TEST(OrielCliProgram, AnInterruptedDumpLeavesTheChosenNameAlone) {
+    const std::string dir = TempDir();
+    const std::string out = dir + "/dump.hex";
+    Spill(out, "the previous dump");
+    {
+        SimProcess sim({});  // paced: the dump takes seconds
+        ASSERT_TRUE(sim.Ready());
+        Background run({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--speed", "921600",
+                        "dump", "4-20", out});
+        ASSERT_TRUE(run.WaitFor("Dumping sector (0x10040000)"));
+        EXPECT_EQ(run.Signal(SIGINT), orielcli::kExitInterrupted);
+    }
+    EXPECT_EQ(Slurp(out), "the previous dump");
+    const std::string kept = Slurp(out + ".incomplete");
+    EXPECT_GE(kept.size(), 131072u);
+    EXPECT_EQ(kept.size() % 8192, 0u);
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"dump.hex", "dump.hex.incomplete"}));
+    {
+        SimProcess sim({});
+        ASSERT_TRUE(sim.Ready());
+        Background run({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--speed", "921600",
+                        "dump", "4-20", out});
+        ASSERT_TRUE(run.WaitFor("Dumping sector (0x10040000)"));
+        EXPECT_EQ(run.Signal(SIGKILL), -SIGKILL);
+    }
+    // A kill leaves only the temporary file beside it.
+    EXPECT_EQ(Slurp(out), "the previous dump");
+    EXPECT_EQ(Slurp(out + ".incomplete").size(), kept.size());
+    const std::vector<std::string> names = FilesIn(dir);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_TRUE(names[1].starts_with("dump.hex.") && names[1].ends_with(".part")) << names[1];
+    std::filesystem::remove_all(dir);
+}
+
+TEST(OrielCliProgram, ATimedOutGetKeepsItsBytesBesideAnEarlierIncompleteOne) {
+    const std::string dir = TempDir();
+    const std::string pkg = MakePackage(dir);
+    {
+        SimProcess sim({"--no-pace", "--nand", dir + "/nand"});
+        ASSERT_TRUE(sim.Ready());
+        ASSERT_EQ(
+            RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "mfx-download", pkg})
+                .nStatus,
+            0);
+    }
+    Spill(dir + "/b.got.incomplete", "an earlier failure");
+    SimProcess sim({"--no-pace", "--nand", dir + "/nand", "--stop-after", "read-chunk-sum:0"});
+    ASSERT_TRUE(sim.Ready());
+    const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--timeout",
+                                "1", "get", "/sys/data/b.bin", dir + "/b.got"});
+    EXPECT_EQ(ran.nStatus, orielcli::kExitTimeout) << ran.err;
+    EXPECT_NE(ran.err.find("get timed out: the handset sent nothing for 1 s in state "
+                           "EXP_FILE_DATA (39)"),
+              std::string::npos)
+        << ran.err;
+    EXPECT_NE(ran.err.find("kept in " + dir + "/b.got.2.incomplete"), std::string::npos) << ran.err;
+    EXPECT_NE(ran.out.find("** Transfer FAILED (timed out): 8192 bytes kept in " + dir +
+                           "/b.got.2.incomplete **"),
+              std::string::npos)
+        << ran.out;
+    EXPECT_EQ(access((dir + "/b.got").c_str(), F_OK), -1);
+    EXPECT_EQ(Slurp(dir + "/b.got.incomplete"), "an earlier failure");
+    EXPECT_EQ(Slurp(dir + "/b.got.2.incomplete"), std::string(8192, 'b'));
+    std::filesystem::remove_all(dir);
+}
+
+// The explorer's failures name its own states, and an unmount answered
+// wrongly fails every explorer command the same way.
+TEST(OrielCliProgram, ExplorerFailuresNameTheExplorersStateAndAWrongUnmountFailsAlike) {
+    const std::string dir = TempDir();
+    const std::string pkg = MakePackage(dir);
+    {
+        SimProcess sim({"--no-pace", "--nand", dir + "/nand"});
+        ASSERT_TRUE(sim.Ready());
+        ASSERT_EQ(
+            RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "mfx-download", pkg})
+                .nStatus,
+            0);
+    }
+    {
+        SimProcess sim({"--no-pace", "--nand", dir + "/nand", "--wrong", "read-size"});
+        ASSERT_TRUE(sim.Ready());
+        const Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "get",
+                                    "/sys/a.txt", dir + "/a.got"});
+        EXPECT_EQ(ran.nStatus, orielcli::kExitFailed);
+        EXPECT_NE(ran.err.find("get failed in state EXP_FILE_FOUND (37)"), std::string::npos)
+            << ran.err;
+    }
+    const std::vector<std::vector<std::string>> commands = {
+        {"ls", "/sys"}, {"stat", "/sys/a.txt"}, {"get", "/sys/a.txt", dir + "/a.got"}};
+    for (const auto& command : commands) {
+        SimProcess sim({"--no-pace", "--nand", dir + "/nand", "--wrong", "unmount-ack"});
+        ASSERT_TRUE(sim.Ready());
+        std::vector<std::string> argv = {ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        const Ran ran = RunProgram(argv);
+        EXPECT_EQ(ran.nStatus, orielcli::kExitFailed) << command[0] << ": " << ran.err;
+        EXPECT_NE(ran.err.find(command[0] + " (unmount) failed in state EXP_UNMOUNT (34)"),
+                  std::string::npos)
+            << ran.err;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(OrielCliProgram, BadArgumentsAreRefusedBeforeThePortIsOpened) {

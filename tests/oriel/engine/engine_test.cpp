@@ -198,7 +198,7 @@ TEST_F(EngineTest, FinishOperationClosesOpenFilesAndRestoresControls) {
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    ASSERT_TRUE(engine.m_fileDump.Open(path, oriel::CFileObject::Mode::CreateWrite));
+    ASSERT_TRUE(engine.m_fileDump.Create(path));
     engine.m_bDumpFileOpen = 1;
     int hooks = 0;
     engine.SetFinishHook([&] { ++hooks; });
@@ -210,6 +210,7 @@ TEST_F(EngineTest, FinishOperationClosesOpenFilesAndRestoresControls) {
     EXPECT_TRUE(console.m_bControlsEnabled);
     EXPECT_EQ(hooks, 1);
     std::remove(path);
+    std::remove((std::string(path) + ".incomplete").c_str());
 }
 
 TEST_F(EngineTest, ReceiveThreadNoticesAreShownOnTheUiSide) {
