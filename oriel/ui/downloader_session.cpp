@@ -57,6 +57,12 @@ bool CDownloaderSession::Start(const HandshakeSettings& settings) {
         m_engine.Message("Port already opened!");
         return false;
     }
+    // A new connection starts clean: a dump stopped mid-block must not leave
+    // the port waking only for whole blocks, nor its bytes for the handshake.
+    m_port.m_bBlockMode = 0;
+    uint8_t stale = 0;
+    while (m_port.Pop(stale)) {
+    }
     const auto nPort = static_cast<uint16_t>(settings.nComIndex + 1);
     if (!m_port.Open(nPort, kBaudTable[0], false)) {
         m_engine.Message("Port Initialization Failed!");
@@ -95,6 +101,7 @@ void CDownloaderSession::Stop() {
         m_pTimers->KillTimer(kBaudTimerId);
     }
     m_port.Close();
+    m_port.m_bBlockMode = 0;
     m_engine.CloseOpenFiles();
     m_console.SetFlashId("");
     m_engine.m_bIdentified = 0;

@@ -203,6 +203,29 @@ TEST_F(NorE2E, DumpsReadBackExactlyWhatTheSectorsHold) {
     EXPECT_NE(console.m_strLog.find("** (Total 256 KBytes) **"), std::string::npos);
 }
 
+// Stop between a block request and its reply used to leave block mode on: the
+// next START never woke the engine and hung at "Wait for Connect Request".
+TEST_F(NorE2E, StopMidDumpThenStartIdentifiesTheFlashAgain) {
+    Identify();
+    prompts.m_sectorAnswers.push_back({4, 5, 6, 7, 8, 9, 10});
+    prompts.m_saveAnswers.push_back(m_dir + "/out.hex");
+    ASSERT_TRUE(session.Dump().StartNorDump());
+    ASSERT_TRUE(RunUntil([&] { return session.Dump().m_nDumpDoneKB >= 16; }, 10s));
+    session.Stop();
+    ASSERT_TRUE(RunUntil([&] { return handset->Stage() == orielsim::HandsetStage::Off; }, 2s));
+    oriel::HandshakeSettings s;
+    s.nMode = oriel::kModeTat;
+    s.nSpeedIndex = 3;
+    ASSERT_TRUE(Connect(s, 10s));
+    EXPECT_EQ(session.Engine().m_bIdentified, 1) << console.m_strLog;
+    // And the new connection works: a dump of its own completes.
+    prompts.m_sectorAnswers.push_back({0});
+    prompts.m_saveAnswers.push_back(m_dir + "/out.hex");
+    ASSERT_TRUE(session.Dump().StartNorDump());
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(LastMessage(), "Dump Completed!");
+}
+
 TEST_F(NorE2E, ACorruptedDumpBlockEndsWithChecksumMismatched) {
     orielsim::HandsetOptions o;
     o.faults.push_back({Fault::Kind::WrongReply, Step::DumpSum, 5});
