@@ -3,6 +3,7 @@
 #include "oriel/engine/file_object.h"
 #include "oriel/engine/nor_download.h"
 #include "oriel/engine/nor_sectors.h"
+#include "oriel/engine/output_file.h"
 #include "oriel/mfx/mfx_package.h"
 #include "platform/format.h"
 #include "platform/settings_store.h"
@@ -362,6 +363,33 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             o.commands.push_back(c);
         } else {
             error = "unknown command '" + a + "'";
+            return false;
+        }
+    }
+    // What a command would write or destroy is checked before any port is
+    // opened: an image that cannot be written whole, an output file that
+    // cannot be made.
+    const oriel::NorDownloadControls defaults;
+    for (const CliCommand& c : o.commands) {
+        std::vector<std::pair<std::string, std::string>> images;  // file, start address
+        if (c.kind == CliCommand::Kind::Download || c.kind == CliCommand::Kind::BinMfxDownload) {
+            images.emplace_back(c.files[0], c.strAddress.empty()
+                                                ? defaults.astrAddr[static_cast<size_t>(c.nTarget)]
+                                                : c.strAddress);
+        } else if (c.kind == CliCommand::Kind::DownloadAll) {
+            for (size_t k = 0; k < 3; ++k) {
+                images.emplace_back(c.files[k], defaults.astrAddr[k + 1]);
+            }
+        }
+        for (const auto& [file, address] : images) {
+            if (!oriel::ImageFits(file, oriel::ParseHexAddress(address.substr(0, 16)), error)) {
+                error = c.Name() + ": " + error;
+                return false;
+            }
+        }
+        std::string why;
+        if (!c.strOutPath.empty() && !oriel::COutputFile::CanCreate(c.strOutPath, why)) {
+            error = c.Name() + ": cannot write " + c.strOutPath + ": " + why;
             return false;
         }
     }

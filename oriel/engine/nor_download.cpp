@@ -1,5 +1,7 @@
 #include "oriel/engine/nor_download.h"
 
+#include <sys/stat.h>
+
 #include "oriel/engine/checksum.h"
 #include "oriel/engine/console_view.h"
 #include "oriel/engine/crc32.h"
@@ -87,12 +89,53 @@ bool CNorDownload::DownloadBinThenMfx(int32_t nTarget) {
     return StartDownload(nTarget, OP_BIN_THEN_MFX);
 }
 
+bool ImageFits(const std::string& strPath, uint32_t nBusAddr, std::string& error) {
+    struct stat st {};
+    if (stat(strPath.c_str(), &st) != 0) {
+        return true;  // unreadable: the open reports it
+    }
+    const auto nSize = static_cast<uint64_t>(st.st_size);
+    if (nSize == 0) {
+        error = "The image file is empty! (" + strPath + ")";
+        return false;
+    }
+    if (nBusAddr < kNorBusBase || nBusAddr >= kNorBusBase + kNorBytes) {
+        return true;
+    }
+    const uint64_t nRoom = kNorBusBase + kNorBytes - nBusAddr;
+    if (nSize > nRoom) {
+        error = platform::Format(
+            "The image does not fit in the NOR flash! (%s: %llu bytes from 0x%08X, %llu bytes to "
+            "the end)",
+            strPath.c_str(), static_cast<unsigned long long>(nSize), nBusAddr,
+            static_cast<unsigned long long>(nRoom));
+        return false;
+    }
+    return true;
+}
+
+bool CNorDownload::TargetFits(int32_t nTarget) {
+    const auto row = static_cast<size_t>(nTarget);
+    const uint32_t nAddr = ParseHexAddress(m_controls.astrAddr[row].substr(0, 16));
+    std::string error;
+    if (ImageFits(TargetPath(nTarget), nAddr, error)) {
+        return true;
+    }
+    m_engine.m_nState = IDLE;
+    m_engine.Message(error, platform::MsgIcon::Warning);
+    return false;
+}
+
 bool CNorDownload::StartDownload(int32_t nTarget, int32_t nOperation) {
     m_strPath = TargetPath(nTarget);
     m_nDownloadTarget = nTarget;
     if (!CanRead(m_strPath)) {
         m_engine.m_nState = IDLE;
         m_engine.Message("Fail to open bin file!");
+        return false;
+    }
+    // A chained file of All Download was checked with the first.
+    if (m_bDownloadAll != 1 && !TargetFits(nTarget)) {
         return false;
     }
     m_engine.Console().SetProgressPos(0);
@@ -111,6 +154,12 @@ bool CNorDownload::DownloadAll() {
     const char* const kAllHeading = "\r\n##### Start Downloading All Binary files ##### \r\n\r\n";
     if (m_controls.nTab == kTabTamarin2) {
         if ((mask & (kMissingBinPath1 | kMissingBinPath2 | kMissingBinPath3)) == 0) {
+            // All three are checked before the first is begun.
+            for (const int32_t nTarget : {kTargetBootLoader, kTargetMainBinary, kTargetBpEngine}) {
+                if (!TargetFits(nTarget)) {
+                    return false;
+                }
+            }
             m_bDownloadAll = 1;
             m_engine.Console().ReplaceLog(" \r\n");
             m_engine.Log(kAllHeading);

@@ -40,6 +40,13 @@ struct NorDownloadControls {
 // The mask of image files that cannot be opened (no displays touched).
 int32_t FileChecks(const NorDownloadControls& controls);
 
+// An image that cannot be written whole: empty, or longer than the NOR from
+// the start address to its end. Checked before anything is sent, so the
+// handset is never erased for an empty file nor written over its end. nBusAddr
+// is the start address as the operator gives it (0x10020000). An address
+// outside the NOR is left to the address checks. False with the reason.
+bool ImageFits(const std::string& strPath, uint32_t nBusAddr, std::string& error);
+
 class CNorDownload {
   public:
     using Action = std::function<void()>;
@@ -81,6 +88,8 @@ class CNorDownload {
 
   private:
     bool StartDownload(int32_t nTarget, int32_t nOperation);
+    // ImageFits for a target's file at the address its row gives; says why not.
+    bool TargetFits(int32_t nTarget);
     void OnSync();
     void OnCrcSum(uint8_t by);
     void OnOffsetSum(uint8_t by);

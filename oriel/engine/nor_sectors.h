@@ -22,6 +22,7 @@ struct NOR_SECTOR {
 constexpr int32_t kNorSectorCount = 134;
 constexpr uint32_t kNorBusBase = 0x10000000;
 constexpr uint32_t kNorBusEnd = 0x18000000;  // first address past the NOR window
+constexpr uint32_t kNorBytes = 0x1000000;    // the 16 MB the sector map covers
 
 extern std::array<NOR_SECTOR, kNorSectorCount> g_NorSectors;
 // Usable records: 0 until a supported flash is identified, then 134.

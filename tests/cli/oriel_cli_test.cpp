@@ -77,6 +77,7 @@ TEST(OrielCliOptions, ParsesTheOperationsInOrder) {
     char path[] = "/tmp/oriel_cli_img_XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "image", 5), 5);
     close(fd);
     CliOptions o;
     std::string error;
@@ -100,10 +101,15 @@ TEST(OrielCliOptions, RefusesJobsThatCannotRunWithTheConsolesTexts) {
     char path[] = "/tmp/oriel_cli_img_XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, std::string(40000, 'x').data(), 40000), 40000);
     close(fd);
+    char empty[] = "/tmp/oriel_cli_empty_XXXXXX";
+    const int fdEmpty = mkstemp(empty);
+    ASSERT_GE(fdEmpty, 0);
+    close(fdEmpty);
     struct Case {
         std::vector<std::string> args;
-        const char* pszError;
+        std::string strError;
     };
     const std::vector<Case> cases = {
         {{"download", "main", "/nonexistent/file.bin"}, "Fail to open bin file!"},
@@ -116,14 +122,24 @@ TEST(OrielCliOptions, RefusesJobsThatCannotRunWithTheConsolesTexts) {
         {{"dump", "4"}, "missing operand"},
         {{"--address", "10020000", "info"}, "--address belongs after"},
         {{"download-all", path, path}, "missing operand"},
+        {{"download", "main", empty}, "download main: The image file is empty!"},
+        {{"download-all", path, empty, path}, "download-all: The image file is empty!"},
+        {{"download", "bp", path, "--address", "10FF8000"},
+         "does not fit in the NOR flash! (" + std::string(path) +
+             ": 40000 bytes from 0x10FF8000, 32768 bytes to the end)"},
+        {{"dump", "4", "/nonexistent/out.hex"},
+         "dump: cannot write /nonexistent/out.hex: the folder '/nonexistent' does not exist"},
+        {{"nand-dump", "/tmp"}, "nand-dump: cannot write /tmp: '/tmp' is not a regular file"},
+        {{"get", "/a.txt", "/nonexistent/a.txt"}, "get: cannot write /nonexistent/a.txt"},
     };
     for (const Case& c : cases) {
         CliOptions o;
         std::string error;
-        EXPECT_FALSE(ParseCliOptions(c.args, o, error)) << c.pszError;
-        EXPECT_NE(error.find(c.pszError), std::string::npos) << error;
+        EXPECT_FALSE(ParseCliOptions(c.args, o, error)) << c.strError;
+        EXPECT_NE(error.find(c.strError), std::string::npos) << error;
     }
     unlink(path);
+    unlink(empty);
 }
 
 TEST(OrielCliOptions, ParsesTheFileSystemCommands) {
@@ -132,6 +148,7 @@ TEST(OrielCliOptions, ParsesTheFileSystemCommands) {
     const std::string mfx = std::string(dir) + "/pkg.mfx";
     const std::string cfg = std::string(dir) + "/pkg.cfg";
     FILE* f = std::fopen(mfx.c_str(), "w");
+    std::fputs("data", f);  // also the image of bin-mfx-download below
     std::fclose(f);
     CliOptions o;
     std::string error;
@@ -654,6 +671,13 @@ TEST(OrielCliProgram, BadArgumentsAreRefusedBeforeThePortIsOpened) {
     EXPECT_EQ(ran.nStatus, orielcli::kExitUsage);
     EXPECT_NE(ran.err.find("sector 2 is named twice"), std::string::npos) << ran.err;
     EXPECT_EQ(ran.err.find("Port Initialization Failed!"), std::string::npos);
+    // So is an output file that could not be made.
+    const Ran dump = RunProgram(
+        {ORIEL_CLI_PATH, "--port", "/nonexistent/tty", "dump", "4", "/nonexistent/d.hex"});
+    EXPECT_EQ(dump.nStatus, orielcli::kExitUsage);
+    EXPECT_NE(dump.err.find("the folder '/nonexistent' does not exist"), std::string::npos)
+        << dump.err;
+    EXPECT_EQ(dump.err.find("Port Initialization Failed!"), std::string::npos);
 }
 
 TEST(OrielCliProgram, AMissingPortIsReported) {

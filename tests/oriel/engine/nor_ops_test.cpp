@@ -313,6 +313,44 @@ TEST_F(NorWire, AMissingFileSendsNothing) {
     EXPECT_TRUE(SentNow().empty());
 }
 
+// An empty image used to erase sector 4 and report "Download completed!"; a
+// 20 MB Main Binary wrote 16 MB before "Address is not allowed".
+TEST_F(NorWire, ImagesThatCannotBeWrittenWholeAreRefusedBeforeTheSync) {
+    download.m_controls.astrBinPath[2] = MakeFile("a.bin", 0);
+    EXPECT_FALSE(download.DownloadMainBinary());
+    download.m_controls.astrBinPath[2] = MakeFile("b.bin", 20 * 1024 * 1024);
+    EXPECT_FALSE(download.DownloadMainBinary());
+    // One byte past the end from an edited address.
+    download.m_controls.abAddrEnabled[3] = true;
+    download.m_controls.astrAddr[3] = "10FF8000";
+    download.m_controls.astrBinPath[3] = MakeFile("c.bin", 0x8001);
+    EXPECT_FALSE(download.DownloadBpEngine());
+    EXPECT_TRUE(SentNow().empty());
+    EXPECT_EQ(engine.m_nState, IDLE);
+    const std::vector<std::string> texts = prompts.MessageTexts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], "The image file is empty! (" + m_dir + "/a.bin)");
+    EXPECT_EQ(texts[1], "The image does not fit in the NOR flash! (" + m_dir +
+                            "/b.bin: 20971520 bytes from 0x10020000, 16646144 bytes to the end)");
+    EXPECT_NE(texts[2].find("32769 bytes from 0x10FF8000, 32768 bytes to the end"),
+              std::string::npos);
+    // Exactly to the end is fine.
+    MakeFile("c.bin", 0x8000);
+    EXPECT_TRUE(download.DownloadBpEngine());
+    EXPECT_EQ(Sent(1), Bytes{0xD9});
+}
+
+TEST_F(NorWire, AllDownloadChecksTheThreeImagesBeforeTheFirst) {
+    download.m_controls.astrBinPath[1] = MakeFile("a.bin", 4096);
+    download.m_controls.astrBinPath[2] = MakeFile("b.bin", 8192);
+    download.m_controls.astrBinPath[3] = MakeFile("c.bin", 0);
+    EXPECT_FALSE(download.DownloadAll());
+    EXPECT_TRUE(SentNow().empty());
+    EXPECT_EQ(download.m_bDownloadAll, 0);
+    EXPECT_EQ(prompts.MessageTexts(),
+              std::vector<std::string>{"The image file is empty! (" + m_dir + "/c.bin)"});
+}
+
 TEST_F(NorWire, APipeWhereTheImageShouldBeIsRefusedWithoutBlocking) {
     const std::string fifo = m_dir + "/img.bin";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
