@@ -359,8 +359,10 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
     CCliExplorerView view(console);
     oriel::CMfxExplorer exp(session.Port(), session.Prompts(), view);
     // The explorer takes the receive wake-ups while it is open, and gives
-    // them back on every way out.
-    session.TakeOverReceive([&exp] { exp.OnExplorerRx(); });
+    // them back on every way out. A port that goes away ends the command at
+    // once; the transfer's bytes are kept.
+    session.TakeOverReceive([&exp] { exp.OnExplorerRx(); },
+                            [&exp] { exp.AbandonTransfer("the handset's port went away"); });
     struct GiveBack {
         oriel::CDownloaderSession& s;
         ~GiveBack() { s.GiveBackReceive(); }
@@ -372,9 +374,12 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
     exp.Open();
-    Wait wait = WaitFor([&] { return exp.Idle(); });
+    Wait wait = WaitFor([&] { return exp.Idle() || !session.IsConnected(); });
     if (wait != Wait::Done) {
         return Ended(wait, command.Name(), ExplorerState(exp.State()));
+    }
+    if (!session.IsConnected()) {
+        return Failed(console, command.Name(), ExplorerState(exp.LastWaitState()));
     }
     bool bOk = view.m_strLog.find("Read directory OK!") != std::string::npos;
     const size_t nShownBefore = m_pPrompts->m_messages.size();
@@ -383,9 +388,12 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
         // Reach the directory: list it (the root is listed on opening).
         view.m_strLog.clear();
         exp.ListDirectory(exp.ItemForPath(target));
-        wait = WaitFor([&] { return exp.Idle(); });
+        wait = WaitFor([&] { return exp.Idle() || !session.IsConnected(); });
         if (wait != Wait::Done) {
             return Ended(wait, command.Name(), ExplorerState(exp.State()));
+        }
+        if (!session.IsConnected()) {
+            return Failed(console, command.Name(), ExplorerState(exp.LastWaitState()));
         }
         bOk = view.m_strLog.find("Read directory OK!") != std::string::npos;
     }
@@ -420,13 +428,18 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
             default:
                 break;
         }
-        wait = WaitFor([&] { return exp.Idle(); });
+        wait = WaitFor([&] { return exp.Idle() || !session.IsConnected(); });
         if (wait != Wait::Done) {
             console.EndProgress(false);
             const int32_t nState = exp.State();
             exp.AbandonTransfer(wait == Wait::Interrupted ? "interrupted" : "timed out");
             NoteKept(exp.KeptPath());
             return Ended(wait, command.Name(), ExplorerState(nState));
+        }
+        if (!session.IsConnected()) {
+            console.EndProgress(false);
+            NoteKept(exp.KeptPath());
+            return Failed(console, command.Name(), ExplorerState(exp.LastWaitState()));
         }
         const auto& shown = m_pPrompts->m_messages;
         const bool bNewBox = shown.size() > nShownBefore;

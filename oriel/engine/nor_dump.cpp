@@ -108,6 +108,12 @@ void CNorDump::OnStop() {
     }
 }
 
+void CNorDump::OnPortGone() {
+    if (m_engine.m_nOperation == OP_NOR_DUMP && m_engine.m_bDumpFileOpen != 0) {
+        SetAsideIncomplete("the handset's port went away");
+    }
+}
+
 void CNorDump::OnBlock() {
     CDownloaderEngine& e = m_engine;
     CSerialPort& port = e.Port();

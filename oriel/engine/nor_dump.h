@@ -21,6 +21,8 @@ class CNorDump {
     bool StartSelected(const std::string& strPath);
     // Stop during a dump: the partial file is set aside as for a failure.
     void OnStop();
+    // The same when the handset's port went away.
+    void OnPortGone();
 
     void RequestDumpBlock(uint32_t offset);
 

@@ -69,6 +69,9 @@ std::string CSerialPort::NoticeText(SerialNotice notice, const std::string& strP
     if (notice == kNoticeQueueFull) {
         return "m_QueueRead FULL!";
     }
+    if (notice == kNoticePortGone) {
+        return "The handset's port went away!";
+    }
     return "Error while creating ThreadWatchComm, " + strPortName;
 }
 
@@ -342,11 +345,16 @@ void CSerialPort::ThreadWatchComm(CSerialPort* pPort) {
             break;
         }
         bool bGotData = false;
+        bool bGone = false;
         if ((fds[0].revents & POLLIN) != 0) {
             for (;;) {
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
                 if (n < 0 && errno == EINTR) {
                     continue;
+                }
+                if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) {
+                    bGone = true;  // the device went away under us
+                    break;
                 }
                 if (n <= 0) {
                     break;  // nothing more buffered, or an error counted as 0 bytes
@@ -356,11 +364,15 @@ void CSerialPort::ThreadWatchComm(CSerialPort* pPort) {
             }
             pPort->PostAfterReads();
         }
-        if (!bGotData && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            // The far end is gone (adapter unplugged, peer closed); don't spin on
-            // the hang-up, only wait for Close() or for the line to come back.
+        if (bGone || (!bGotData && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)) {
+            // The far end is gone (adapter unplugged, peer closed). Say so once
+            // and wait for Close(); a vanished handset must end the operation,
+            // not leave it waiting in silence.
+            pPort->PostNotice(kNoticePortGone);
             pollfd w{wake, POLLIN, 0};
-            (void)poll(&w, 1, 20);
+            while (pPort->m_bOpen.load() == 1 && poll(&w, 1, -1) < 0 && errno == EINTR) {
+            }
+            break;
         }
     }
     pPort->m_bThreadAlive = false;

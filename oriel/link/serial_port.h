@@ -28,6 +28,9 @@ constexpr uint32_t WM_COMM_NOTICE = platform::WM_USER + 2;
 enum SerialNotice : intptr_t {
     kNoticeQueueFull = 1,    // "m_QueueRead FULL!"
     kNoticeThreadError = 2,  // "Error while creating ThreadWatchComm, " + port name
+    // The device hung up or reads fail (adapter unplugged, peer closed): the
+    // connection is over. Posted once; the thread then only waits for Close().
+    kNoticePortGone = 3,
 };
 
 // Line format values, numbered as the serial drivers of the other platform number them.
@@ -81,6 +84,8 @@ class CSerialPort {
     void PostAfterReads();
     // A wake-up for bytes already queued (one that was held back).
     void PostWakeUp();
+    // A notice for the UI thread (from the receive thread, or again after a hold).
+    void PostNotice(SerialNotice notice);
 
     // Written by the UI thread, read by the receive thread.
     std::atomic<int32_t> m_bBlockMode{0};
@@ -92,7 +97,6 @@ class CSerialPort {
     bool ConfigureLine(uint32_t nBaud, uint8_t nByteSize, Parity parity, StopBits stopBits);
     void ReleaseHandles();
     void DrainOutput(int fd);
-    void PostNotice(SerialNotice notice);
     void ShowMessage(const std::string& text);
 
     int m_hPort = -1;

@@ -24,7 +24,13 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
       m_mfx(m_engine, m_package),
       m_nand(m_engine) {
     BuildNorSectorMap();
-    m_prompts.SetRelease([this] { m_port.PostWakeUp(); });
+    m_prompts.SetRelease([this] {
+        m_port.PostWakeUp();
+        if (m_bPortGoneHeld) {
+            m_bPortGoneHeld = false;
+            m_port.PostNotice(kNoticePortGone);
+        }
+    });
     m_engine.SetTimers(pTimers);
     m_handshake.SetStopAction([this] { Stop(); });
     m_handshake.SetAllDownloadAction([this] { m_download.DownloadAll(); });
@@ -35,6 +41,16 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
 }
 
 void CDownloaderSession::OnMessage(const platform::WindowMessage& msg) {
+    if (msg.nMsg == WM_COMM_NOTICE && msg.lParam == kNoticePortGone) {
+        // Stopping inside a prompt would pull the connection from under the
+        // handler that asked; it waits, like the bytes, for the prompt.
+        if (m_prompts.HoldWakeUp()) {
+            m_bPortGoneHeld = true;
+            return;
+        }
+        PortGone();
+        return;
+    }
     if (msg.nMsg == WM_COMM_RXCHAR) {
         if (m_prompts.HoldWakeUp()) {
             return;
@@ -83,6 +99,23 @@ bool CDownloaderSession::Start(const HandshakeSettings& settings) {
     m_console.ConnectionStarted();
     m_console.DisableControls();
     return true;
+}
+
+void CDownloaderSession::PortGone() {
+    if (!IsConnected()) {
+        return;
+    }
+    const std::string path = m_port.DevicePath();
+    // A copy: the hook may give the wake-ups back, which clears it.
+    const Action lost = m_fnLostOverride;
+    if (lost) {
+        lost();
+    }
+    m_dump.OnPortGone();
+    Stop();
+    m_engine.Log("\r\n** The handset's port went away (" + path + ") **\r\n");
+    m_engine.Message(CSerialPort::NoticeText(kNoticePortGone, m_port.PortName()),
+                     platform::MsgIcon::Error);
 }
 
 void CDownloaderSession::Stop() {

@@ -40,8 +40,15 @@ class CDownloaderSession {
     // (the MFX explorer while it is open).
     // While a prompt is open they wait, and come again when it has returned.
     void OnMessage(const platform::WindowMessage& msg);
-    void TakeOverReceive(Action onRx) { m_fnRxOverride = std::move(onRx); }
-    void GiveBackReceive() { m_fnRxOverride = nullptr; }
+    // onLost: the port went away while taken over (before the session stops).
+    void TakeOverReceive(Action onRx, Action onLost = nullptr) {
+        m_fnRxOverride = std::move(onRx);
+        m_fnLostOverride = std::move(onLost);
+    }
+    void GiveBackReceive() {
+        m_fnRxOverride = nullptr;
+        m_fnLostOverride = nullptr;
+    }
     bool ReceiveTakenOver() const { return static_cast<bool>(m_fnRxOverride); }
 
     // Extra work of START (operation fields) and of Stop (held texts).
@@ -73,7 +80,12 @@ class CDownloaderSession {
     CMfxPackage m_package;
     CMfxDownload m_mfx;
     CNandOps m_nand;
+    // The handset's port went away: the operation ends at once, as after Stop.
+    void PortGone();
+
     Action m_fnRxOverride;
+    Action m_fnLostOverride;
+    bool m_bPortGoneHeld = false;
     Action m_fnStartHook;
     Action m_fnStopHook;
 };

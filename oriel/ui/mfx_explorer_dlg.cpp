@@ -75,7 +75,7 @@ void CMfxExplorerDlg::Start() {
     if (!m_pExplorer) {
         return;
     }
-    m_pSession->TakeOverReceive([this] { m_pExplorer->OnExplorerRx(); });
+    m_pSession->TakeOverReceive([this] { m_pExplorer->OnExplorerRx(); }, [this] { OnPortGone(); });
     m_pTree->clear();
     m_items.clear();
     m_pExplorer->Open();
@@ -148,6 +148,14 @@ void CMfxExplorerDlg::OnExit() {
     }
     m_bClosing = true;
     m_pExplorer->CloseExplorer();
+}
+
+void CMfxExplorerDlg::OnPortGone() {
+    // Nothing to unmount on a port that is gone; the main window says why.
+    m_pExplorer->AbandonTransfer("the handset's port went away");
+    m_bClosing = true;
+    GiveBack();
+    QDialog::reject();
 }
 
 void CMfxExplorerDlg::reject() {

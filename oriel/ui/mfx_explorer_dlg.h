@@ -81,6 +81,7 @@ class CMfxExplorerDlg : public QDialog, public IExplorerView {
     void Build();
     void OnFileContextMenu(const QPoint& pos);
     void OnExit();
+    void OnPortGone();
     void GiveBack();
 
     std::map<int, QWidget*> m_controls;

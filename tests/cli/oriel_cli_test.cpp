@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -592,6 +594,50 @@ TEST(OrielCliProgram, AnInterruptedDumpLeavesTheChosenNameAlone) {
     const std::vector<std::string> names = FilesIn(dir);
     ASSERT_EQ(names.size(), 3u);
     EXPECT_TRUE(names[1].starts_with("dump.hex.") && names[1].ends_with(".part")) << names[1];
+    std::filesystem::remove_all(dir);
+}
+
+// The handset's side going away ends the run at once, not after the time-out.
+TEST(OrielCliProgram, AVanishedHandsetEndsTheRunAtOnce) {
+    const std::string dir = TempDir();
+    const std::string out = dir + "/dump.hex";
+    auto sim = std::make_unique<SimProcess>(std::vector<std::string>{});
+    ASSERT_TRUE(sim->Ready());
+    const std::string link = sim->Link();
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err[1], STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execl(ORIEL_CLI_PATH, ORIEL_CLI_PATH, "--port", link.c_str(), "--mode", "tat", "--speed",
+              "921600", "--timeout", "60", "dump", "4-20", out.c_str(), nullptr);
+        _exit(127);
+    }
+    close(err[1]);
+    // Once the dump is under way (its file exists), the handset goes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (FilesIn(dir).empty() && std::chrono::steady_clock::now() < deadline) {
+        usleep(20000);
+    }
+    usleep(300000);
+    sim.reset();
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string errText = ReadAll(err[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), orielcli::kExitFailed) << errText;
+    EXPECT_NE(errText.find("message: The handset's port went away!"), std::string::npos) << errText;
+    EXPECT_NE(errText.find("dump failed in state WAIT_DUMP_BLOCK (24): ** The handset's port went "
+                           "away ("),
+              std::string::npos)
+        << errText;
+    EXPECT_NE(errText.find("kept in " + out + ".incomplete"), std::string::npos) << errText;
+    EXPECT_EQ(access(out.c_str(), F_OK), -1);
     std::filesystem::remove_all(dir);
 }
 

@@ -34,6 +34,13 @@ CPtyPair::~CPtyPair() {
     }
 }
 
+void CPtyPair::CloseMaster() {
+    if (m_hMaster >= 0) {
+        close(m_hMaster);
+        m_hMaster = -1;
+    }
+}
+
 void CPtyPair::Write(const std::vector<uint8_t>& bytes) {
     Write(bytes.data(), bytes.size());
 }

@@ -27,6 +27,8 @@ class CPtyPair {
     std::vector<uint8_t> ReadAvailable(std::chrono::milliseconds quiet);
     // The line speed the slave side was set to (termios speed code).
     unsigned int SlaveSpeed() const;
+    // The handset goes away: the slave side hangs up.
+    void CloseMaster();
 
   private:
     int m_hMaster = -1;

@@ -226,6 +226,32 @@ TEST_F(NorE2E, StopMidDumpThenStartIdentifiesTheFlashAgain) {
     EXPECT_EQ(LastMessage(), "Dump Completed!");
 }
 
+// The handset vanishing mid-dump ends the operation at once, as Stop would,
+// with a message, instead of leaving it waiting in silence.
+TEST_F(NorE2E, AHandsetThatVanishesMidDumpEndsTheDumpAtOnce) {
+    Identify();
+    prompts.m_sectorAnswers.push_back({4, 5, 6, 7, 8, 9, 10});
+    prompts.m_saveAnswers.push_back(m_dir + "/out.hex");
+    ASSERT_TRUE(session.Dump().StartNorDump());
+    ASSERT_TRUE(RunUntil([&] { return session.Dump().m_nDumpDoneKB >= 16; }, 10s));
+    handset->Stop();
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunUntil([&] { return !session.IsConnected(); }, 3s));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_EQ(LastMessage(), "The handset's port went away!");
+    EXPECT_NE(console.m_strLog.find("** Dump FAILED (the handset's port went away): "),
+              std::string::npos)
+        << console.m_strLog;
+    EXPECT_TRUE(console.m_strLog.ends_with(" **\r\n"));
+    EXPECT_NE(console.m_strLog.find("** The handset's port went away ("), std::string::npos);
+    EXPECT_EQ(session.Engine().m_nState, oriel::STATE_NONE);
+    EXPECT_EQ(session.Engine().m_bIdentified, 0);
+    EXPECT_FALSE(console.m_bConnected);
+    struct stat st {};
+    EXPECT_NE(stat((m_dir + "/out.hex").c_str(), &st), 0);
+    EXPECT_EQ(stat((m_dir + "/out.hex.incomplete").c_str(), &st), 0);
+}
+
 TEST_F(NorE2E, ACorruptedDumpBlockEndsWithChecksumMismatched) {
     orielsim::HandsetOptions o;
     o.faults.push_back({Fault::Kind::WrongReply, Step::DumpSum, 5});

@@ -280,4 +280,25 @@ TEST_F(SerialPortTest, DestroyingAnOpenPortStopsItsThread) {
     SUCCEED();
 }
 
+// An unplugged adapter or a closed peer: said once at once, and the thread
+// then only waits for Close() instead of spinning on the hang-up.
+TEST_F(SerialPortTest, AVanishedDeviceIsReportedOnceAndTheThreadWaitsForClose) {
+    ASSERT_TRUE(port->Open(3, 115200, false));
+    pty.Write({1, 2, 3});
+    ASSERT_TRUE(WaitForCount(3));
+    pty.CloseMaster();
+    bool bGone = false;
+    WindowMessage m;
+    while (!bGone && sink.WaitNext(m, 2s)) {
+        bGone = m.nMsg == oriel::WM_COMM_NOTICE && m.lParam == oriel::kNoticePortGone;
+    }
+    ASSERT_TRUE(bGone);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(CountPosted(oriel::WM_COMM_NOTICE), 0u);
+    EXPECT_TRUE(port->IsThreadRunning());
+    EXPECT_EQ(port->Count(), 3);  // what came before stays for the UI thread
+    port->Close();
+    EXPECT_FALSE(port->IsThreadRunning());
+}
+
 }  // namespace

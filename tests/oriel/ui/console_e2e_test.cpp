@@ -96,6 +96,31 @@ TEST_F(ConsoleE2E, MainBinaryDownloadFromTheDialogLandsInTheHandsetsNor) {
     EXPECT_FALSE(Enabled(IDC_DOWNLOAD2));
 }
 
+// An unplugged handset: the window says so and is back where Stop leaves it.
+TEST_F(ConsoleE2E, AHandsetThatGoesAwayMidDownloadLeavesTheWindowAsStopWould) {
+    Boot();
+    Store().SetInt("Setting", "TabNum", 0);
+    Store().SetInt("Setting", "SPEED", 3);
+    Store().SetInt("Setting", "Mode", 1);
+    Open();
+    Choose(IDC_BIN2, WriteFile("main.cla", 3 * 1024 * 1024));
+    Click(IDC_START);
+    CDownloaderEngine& e = dlg->Session().Engine();
+    ASSERT_TRUE(WaitFor([&] { return e.m_bIdentified == 1 || e.m_nState == IDLE; }));
+    ASSERT_EQ(e.m_bIdentified, 1) << dlg->LogText();
+    Click(IDC_DOWNLOAD2);
+    ASSERT_TRUE(WaitFor([&] { return e.m_nState == WAIT_CHUNK_ACK; }));
+    handset->Stop();
+    ASSERT_TRUE(WaitFor([&] { return !port.IsOpen(); }, 3000)) << dlg->LogText();
+    EXPECT_EQ(prompts.MessageTexts().back(), "The handset's port went away!");
+    EXPECT_NE(dlg->LogText().find("** The handset's port went away ("), std::string::npos);
+    EXPECT_EQ(Text(IDC_FLASH_ID), "");
+    EXPECT_TRUE(Enabled(IDC_START));
+    EXPECT_FALSE(Enabled(IDC_STOP));
+    EXPECT_FALSE(Enabled(IDC_DOWNLOAD2));
+    EXPECT_EQ(e.m_nState, STATE_NONE);
+}
+
 TEST_F(ConsoleE2E, AutoDownLoadOnAlder2WritesTheTabsFileAndPowerOnEndsTheConnection) {
     Boot();
     Store().SetInt("Setting", "SPEED", 2);

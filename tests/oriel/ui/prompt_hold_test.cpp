@@ -139,6 +139,22 @@ TEST_F(PromptHold, APromptInsideAPromptReleasesWhenTheOuterOneReturns) {
     ASSERT_TRUE(PumpUntil([&] { return nHandled > 0; }));
 }
 
+// A port that goes away while a handler's prompt is open must not stop the
+// session under that handler; it is handled once the prompt has returned.
+TEST_F(PromptHold, APortThatGoesAwayDuringAPromptIsHandledAfterIt) {
+    bool bOpenInside = false;
+    nested.m_fnWhileOpen = [&] {
+        session.OnMessage({WM_COMM_NOTICE, 1, kNoticePortGone});
+        bOpenInside = port.IsOpen();
+    };
+    session.Prompts().MessageBox("Download completed!");
+    nested.m_fnWhileOpen = nullptr;
+    EXPECT_TRUE(bOpenInside);
+    EXPECT_TRUE(port.IsOpen());
+    ASSERT_TRUE(PumpUntil([&] { return !port.IsOpen(); }));
+    EXPECT_EQ(nested.MessageTexts().back(), "The handset's port went away!");
+}
+
 TEST_F(PromptHold, WithNoPromptOpenWakeUpsAreHandledAtOnce) {
     int nHandled = 0;
     session.TakeOverReceive([&] { ++nHandled; });
