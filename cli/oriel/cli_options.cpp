@@ -18,6 +18,9 @@ const char* CliUsage() {
            "                                        one image; --address overrides its start\n"
            "  download-all BOOT_FILE MAIN_FILE BP_FILE\n"
            "                                        the three images in a row\n"
+           "      (either download takes --verify: read the flash back and compare)\n"
+           "  verify boot|main|bp FILE [--address HEX]\n"
+           "                                        compare the NOR flash with an image\n"
            "  erase SECTORS                         e.g. 4  or 2,5,133  or 4-20\n"
            "  dump SECTORS OUTFILE                  raw bytes of the sectors, ascending\n"
            "  mfx-download PACKAGE.mfx              write an MFX package (its .cfg beside it)\n"
@@ -77,6 +80,8 @@ std::string CliCommand::Name() const {
             return "stat";
         case Kind::NandDump:
             return "nand-dump";
+        case Kind::Verify:
+            return std::string("verify ") + kTargets[nTarget];
     }
     return "?";
 }
@@ -244,10 +249,19 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             o.commands.back().bConfirmed = true;
         } else if (a == "--quiet") {
             o.bQuiet = true;
+        } else if (a == "--verify") {
+            if (o.commands.empty() || (o.commands.back().kind != CliCommand::Kind::Download &&
+                                       o.commands.back().kind != CliCommand::Kind::DownloadAll)) {
+                error = "--verify belongs after a 'download' or 'download-all'";
+                return false;
+            }
+            o.commands.back().bVerify = true;
         } else if (a == "--address") {
-            if (o.commands.empty() || o.commands.back().kind != CliCommand::Kind::Download ||
+            if (o.commands.empty() ||
+                (o.commands.back().kind != CliCommand::Kind::Download &&
+                 o.commands.back().kind != CliCommand::Kind::Verify) ||
                 !o.commands.back().strAddress.empty()) {
-                error = "--address belongs after a 'download boot|main|bp FILE'";
+                error = "--address belongs after a 'download|verify boot|main|bp FILE'";
                 return false;
             }
             if (!value(a, v) || !AddressUsable(v, error)) {
@@ -259,9 +273,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             return false;
         } else if (a == "info" || a == "identify") {
             o.commands.push_back({});
-        } else if (a == "download") {
+        } else if (a == "download" || a == "verify") {
             CliCommand c;
-            c.kind = CliCommand::Kind::Download;
+            c.kind = a == "download" ? CliCommand::Kind::Download : CliCommand::Kind::Verify;
             std::string which;
             std::string file;
             if (!operand(a, which) || !operand(a, file)) {
@@ -269,7 +283,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             }
             c.nTarget = TargetOf(which);
             if (c.nTarget == 0) {
-                error = "download: '" + which + "' is not boot, main or bp";
+                error = a + ": '" + which + "' is not boot, main or bp";
                 return false;
             }
             if (!Readable(file, error)) {
@@ -372,7 +386,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
     const oriel::NorDownloadControls defaults;
     for (const CliCommand& c : o.commands) {
         std::vector<std::pair<std::string, std::string>> images;  // file, start address
-        if (c.kind == CliCommand::Kind::Download || c.kind == CliCommand::Kind::BinMfxDownload) {
+        if (c.kind == CliCommand::Kind::Download || c.kind == CliCommand::Kind::BinMfxDownload ||
+            c.kind == CliCommand::Kind::Verify) {
             images.emplace_back(c.files[0], c.strAddress.empty()
                                                 ? defaults.astrAddr[static_cast<size_t>(c.nTarget)]
                                                 : c.strAddress);

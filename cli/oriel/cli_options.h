@@ -25,11 +25,13 @@ struct CliCommand {
         Rm,
         Stat,
         NandDump,
+        Verify,
     };
     Kind kind = Kind::Info;
-    int nTarget = 0;                 // download: 1 boot, 2 main, 3 bp
+    int nTarget = 0;                 // download, verify: 1 boot, 2 main, 3 bp
     std::vector<std::string> files;  // download: 1, download-all: 3
-    std::string strAddress;          // download --address (empty: the default)
+    std::string strAddress;          // download, verify --address (empty: the default)
+    bool bVerify = false;            // download, download-all --verify
     std::vector<int> sectors;        // erase, dump: ascending
     std::string strOutPath;          // dump, get, nand-dump
     std::string strPackage;          // mfx-download, bin-mfx-download: the .mfx file

@@ -38,6 +38,8 @@ const char* CompletionText(CliCommand::Kind kind) {
             return "Download completed!";
         case CliCommand::Kind::NandFormat:
             return "NAND-Formatting Completed!";
+        case CliCommand::Kind::Verify:
+            return "Verify completed!";
         default:
             break;
     }
@@ -234,6 +236,7 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
                   command.kind == CliCommand::Kind::DownloadAll ||
                   command.kind == CliCommand::Kind::MfxDownload ||
                   command.kind == CliCommand::Kind::BinMfxDownload);
+    c.bVerify = command.bVerify;
     if (command.UsesExplorer()) {
         return RunExplorerCommand(session, console, command);
     }
@@ -291,6 +294,16 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
         case CliCommand::Kind::NandStatus:
             bStarted = session.Nand().StartStatus();
             break;
+        case CliCommand::Kind::Verify: {
+            const std::string address = command.strAddress.empty()
+                                            ? c.astrAddr[static_cast<size_t>(command.nTarget)]
+                                            : command.strAddress;
+            console.BeginProgress(command.Name(), 1);
+            bStarted = session.Verify().Start(
+                {{command.files[0],
+                  oriel::ParseHexAddress(address.substr(0, 16)) - oriel::kNorBusBase}});
+            break;
+        }
         default:
             break;
     }
@@ -307,9 +320,17 @@ int CCliRunner::RunCommand(oriel::CDownloaderSession& session, CCliConsole& cons
     // Completion is the operation's own "completed" box (or, for the status,
     // its result: the status starts a fresh log), nothing less.
     const std::string done = CompletionText(command.kind);
-    const bool bCompleted = command.kind == CliCommand::Kind::NandStatus
-                                ? console.m_strLog.find("< Result >") != std::string::npos
-                                : shown.size() > nShownBefore && shown.back().text == done;
+    bool bCompleted = command.kind == CliCommand::Kind::NandStatus
+                          ? console.m_strLog.find("< Result >") != std::string::npos
+                          : shown.size() > nShownBefore && shown.back().text == done;
+    if (command.bVerify) {
+        // The download's own box, then the verification's.
+        bool bDownloaded = false;
+        for (size_t k = nShownBefore; k < shown.size(); ++k) {
+            bDownloaded = bDownloaded || shown[k].text == done;
+        }
+        bCompleted = bDownloaded && shown.back().text == CompletionText(CliCommand::Kind::Verify);
+    }
     console.EndProgress(bCompleted);
     if (!bCompleted) {
         return Failed(console, command.Name(), engine.m_nLastWaitState);

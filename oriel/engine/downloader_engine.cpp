@@ -40,6 +40,12 @@ void CDownloaderEngine::RegisterSyncHandler(int32_t nOperation, Action handler) 
     }
 }
 
+void CDownloaderEngine::RegisterBlockHandler(int32_t nOperation, Action handler) {
+    if (nOperation >= 0 && nOperation < kOperationCount) {
+        m_afnBlock[static_cast<size_t>(nOperation)] = std::move(handler);
+    }
+}
+
 void CDownloaderEngine::RegisterTimerHandler(uint32_t nId, Action handler) {
     if (nId < m_afnTimer.size()) {
         m_afnTimer[nId] = std::move(handler);
@@ -64,8 +70,9 @@ void CDownloaderEngine::OnCommRxChar(uintptr_t /*wParam*/, intptr_t /*lParam*/) 
     if (m_nState == WAIT_DUMP_BLOCK) {
         // One whole block per wake-up; the receive thread woke us because it is complete.
         m_nLastWaitState = WAIT_DUMP_BLOCK;
-        if (m_port.Count() > 0 && m_fnBlockHandler) {
-            m_fnBlockHandler();
+        if (m_port.Count() > 0 && m_nOperation >= 0 && m_nOperation < kOperationCount &&
+            m_afnBlock[static_cast<size_t>(m_nOperation)]) {
+            m_afnBlock[static_cast<size_t>(m_nOperation)]();
         }
         return;
     }

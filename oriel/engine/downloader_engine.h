@@ -47,8 +47,8 @@ class CDownloaderEngine {
     void RegisterStateHandler(int32_t nState, ByteHandler handler);
     // The operation's first real command, sent on the boot-loader's answer to 0xD9.
     void RegisterSyncHandler(int32_t nOperation, Action handler);
-    // State WAIT_DUMP_BLOCK: called once per wake-up while bytes are queued.
-    void RegisterBlockHandler(Action handler) { m_fnBlockHandler = std::move(handler); }
+    // State WAIT_DUMP_BLOCK of an operation: called once per wake-up while bytes are queued.
+    void RegisterBlockHandler(int32_t nOperation, Action handler);
     void RegisterTimerHandler(uint32_t nId, Action handler);
     // Extra work of FinishOperation (owners of operation state reset here).
     void SetFinishHook(Action hook) { m_fnFinishHook = std::move(hook); }
@@ -119,7 +119,7 @@ class CDownloaderEngine {
 
     std::array<ByteHandler, kStateCount> m_afnState{};
     std::array<Action, kOperationCount> m_afnSync{};
-    Action m_fnBlockHandler;
+    std::array<Action, kOperationCount> m_afnBlock{};
     Action m_fnFinishHook;
     std::array<Action, 8> m_afnTimer{};
     std::function<std::time_t()> m_fnNow;

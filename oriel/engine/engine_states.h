@@ -64,9 +64,11 @@ enum Operation : int32_t {
     OP_NAND_FORMAT = 5,
     OP_NAND_STATUS = 7,
     OP_BIN_THEN_MFX = 8,
+    // Reading a written range back to compare it with its image (dump requests).
+    OP_NOR_VERIFY = 9,
 };
 
-constexpr int32_t kOperationCount = OP_BIN_THEN_MFX + 1;
+constexpr int32_t kOperationCount = OP_NOR_VERIFY + 1;
 
 // "WAIT_SECTOR_SUM" for 50; "state" for numbers that name none.
 const char* StateName(int32_t nState);

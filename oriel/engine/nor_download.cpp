@@ -135,8 +135,11 @@ bool CNorDownload::StartDownload(int32_t nTarget, int32_t nOperation) {
         return false;
     }
     // A chained file of All Download was checked with the first.
-    if (m_bDownloadAll != 1 && !TargetFits(nTarget)) {
-        return false;
+    if (m_bDownloadAll != 1) {
+        if (!TargetFits(nTarget)) {
+            return false;
+        }
+        m_written.clear();
     }
     m_engine.Console().SetProgressPos(0);
     if (m_bDownloadAll != 1) {
@@ -160,6 +163,7 @@ bool CNorDownload::DownloadAll() {
                     return false;
                 }
             }
+            m_written.clear();
             m_bDownloadAll = 1;
             m_engine.Console().ReplaceLog(" \r\n");
             m_engine.Log(kAllHeading);
@@ -394,6 +398,7 @@ void CNorDownload::Complete() {
                "\r\n** End Time              %H:%M:%S **",
                "\r\n** Downloading Time %H:%M:%S **\r\n");
     e.Log(platform::Format("** (Total %d bytes) **\r\n\r\n", m_nFileSize));
+    m_written.push_back({m_strPath, m_nStartOffset});
     if (m_bDownloadAll == 1) {
         if (m_nDownloadTarget == kTargetBootLoader) {
             DownloadMainBinary();
@@ -410,6 +415,14 @@ void CNorDownload::Complete() {
     } else {
         e.Message("Download completed!", platform::MsgIcon::Information);
         e.FinishOperation();
+    }
+    if (m_bDownloadAll == 0 && m_controls.bVerify && m_fnVerify) {
+        // The power-on waits for the verification: a handset whose flash
+        // differs stays connected.
+        std::vector<VerifyItem> items;
+        items.swap(m_written);
+        m_fnVerify(std::move(items), m_controls.bPowerOn);
+        return;
     }
     if (m_bDownloadAll == 0 && m_controls.bPowerOn) {
         e.SendByte(CMD_POWER_ON);

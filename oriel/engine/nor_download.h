@@ -10,6 +10,7 @@
 #include <string>
 
 #include "oriel/engine/downloader_engine.h"
+#include "oriel/engine/nor_verify.h"
 
 namespace oriel {
 
@@ -35,6 +36,7 @@ struct NorDownloadControls {
     std::array<bool, 4> abAddrEnabled{};
     std::array<std::string, 4> astrAddr{"", "10000000", "10020000", "10B00000"};
     bool bPowerOn = false;  // "Power ON after download"
+    bool bVerify = false;   // "Verify after download": read the images back and compare
 };
 
 // The mask of image files that cannot be opened (no displays touched).
@@ -61,6 +63,10 @@ class CNorDownload {
     void SetFileChecks(std::function<int32_t()> fn) { m_fnFileChecks = std::move(fn); }
     // The MFX download that follows a binary in OP_BIN_THEN_MFX.
     void SetMfxFollowUp(Action start) { m_fnMfxFollowUp = std::move(start); }
+    // The verification that follows a completed download when bVerify is set:
+    // the images written, and whether the handset is to be powered on after.
+    using VerifyAction = std::function<void(std::vector<VerifyItem> items, bool bPowerOn)>;
+    void SetVerifyAction(VerifyAction verify) { m_fnVerify = std::move(verify); }
 
     // The DOWNLOAD buttons and All Download. False when nothing was started.
     bool DownloadBootLoader();
@@ -105,6 +111,8 @@ class CNorDownload {
     CDownloaderEngine& m_engine;
     Action m_fnStop;
     Action m_fnMfxFollowUp;
+    VerifyAction m_fnVerify;
+    std::vector<VerifyItem> m_written;  // this download's images (All Download: all three)
     std::function<int32_t()> m_fnFileChecks;
     std::array<uint8_t, 2048> m_abChunk{};
 };

@@ -14,13 +14,36 @@ namespace oriel {
 namespace {
 
 constexpr uint8_t kCmdDump = 0xD8;
-constexpr int32_t kBlockBytes = 8192;
+constexpr int32_t kBlockBytes = kDumpBlockBytes;
 
 }  // namespace
 
+void RequestDumpBlock(CDownloaderEngine& engine, uint32_t offset) {
+    engine.Port().m_bBlockMode = 1;
+    engine.SendByte(kCmdDump);
+    engine.SendBe32(offset);
+}
+
+bool TakeDumpBlock(CSerialPort& port, DumpBlock& block, bool& bSumOk) {
+    // A stale wake-up may find part of a block: wait for the whole of it.
+    if (port.Count() < kBlockBytes + 1) {
+        return false;
+    }
+    port.m_bBlockMode = 0;
+    uint8_t sum = 0;
+    for (uint8_t& by : block) {
+        port.Pop(by);
+        sum = static_cast<uint8_t>(sum + by);
+    }
+    uint8_t check = 0;
+    port.Pop(check);
+    bSumOk = check == sum;
+    return true;
+}
+
 CNorDump::CNorDump(CDownloaderEngine& engine) : m_engine(engine) {
     m_engine.RegisterSyncHandler(OP_NOR_DUMP, [this] { OnSync(); });
-    m_engine.RegisterBlockHandler([this] { OnBlock(); });
+    m_engine.RegisterBlockHandler(OP_NOR_DUMP, [this] { OnBlock(); });
 }
 
 bool CNorDump::StartNorDump() {
@@ -77,9 +100,7 @@ bool CNorDump::Begin() {
 }
 
 void CNorDump::RequestDumpBlock(uint32_t offset) {
-    m_engine.Port().m_bBlockMode = 1;
-    m_engine.SendByte(kCmdDump);
-    m_engine.SendBe32(offset);
+    oriel::RequestDumpBlock(m_engine, offset);
 }
 
 void CNorDump::OnSync() {
@@ -116,22 +137,11 @@ void CNorDump::OnPortGone() {
 
 void CNorDump::OnBlock() {
     CDownloaderEngine& e = m_engine;
-    CSerialPort& port = e.Port();
-    // A stale wake-up may find part of a block: wait for the whole of it.
-    if (port.Count() < kBlockBytes + 1) {
+    bool bSumOk = false;
+    if (!TakeDumpBlock(e.Port(), m_abBlock, bSumOk)) {
         return;
     }
-    port.m_bBlockMode = 0;
-    uint8_t sum = 0;
-    for (int32_t i = 0; i < kBlockBytes; ++i) {
-        uint8_t by = 0;
-        port.Pop(by);
-        m_abBlock[static_cast<size_t>(i)] = by;
-        sum = static_cast<uint8_t>(sum + by);
-    }
-    uint8_t check = 0;
-    port.Pop(check);
-    if (check != sum) {
+    if (!bSumOk) {
         e.m_nState = IDLE;
         e.m_nOperation = 0;
         SetAsideIncomplete("checksum mismatch");

@@ -11,6 +11,16 @@
 
 namespace oriel {
 
+constexpr int32_t kDumpBlockBytes = 8192;
+using DumpBlock = std::array<uint8_t, kDumpBlockBytes>;
+
+// Block mode on, then D8 and the block's offset: the boot-loader answers with
+// 8192 bytes and their sum.
+void RequestDumpBlock(CDownloaderEngine& engine, uint32_t offset);
+// The answer, taken whole from the ring, block mode off. False (nothing
+// taken) while less than a whole block is queued; bSumOk: the check byte matched.
+bool TakeDumpBlock(CSerialPort& port, DumpBlock& block, bool& bSumOk);
+
 class CNorDump {
   public:
     explicit CNorDump(CDownloaderEngine& engine);
@@ -40,7 +50,7 @@ class CNorDump {
     void SetAsideIncomplete(const char* why);
 
     CDownloaderEngine& m_engine;
-    std::array<uint8_t, 8192> m_abBlock{};
+    DumpBlock m_abBlock{};
 };
 
 }  // namespace oriel

@@ -72,6 +72,7 @@ enum MainControl : int {
     IDC_BYTES_LABEL1 = 1061,
     IDC_BYTES_LABEL2 = 1062,
     IDC_BYTES_LABEL3 = 1063,
+    IDC_VERIFY = 1100,  // "Verify after download" (stored as "Verify")
     // Added here: the device path a COM number stands for, and its editor.
     IDC_PORT_PATH = 1100,
     IDC_PORT_EDIT = 1101,
@@ -128,7 +129,7 @@ inline constexpr std::array<EnableRow, 14> kTable{{
     {{IDC_ERASE, IDC_DUMP}, {D, K, D, E, D}},
     {{IDC_DOWNLOAD1, IDC_DOWNLOAD2, IDC_DOWNLOAD3}, {D, K, D, E, D}},
     {{IDC_ALL_DOWNLOAD}, {D, K, D, A, D}},
-    {{IDC_POWER_ON}, {E, K, D, E, D}},
+    {{IDC_POWER_ON, IDC_VERIFY}, {E, K, D, E, D}},
     {{IDC_BIN1, IDC_BIN2, IDC_BIN3, IDC_PATH1, IDC_PATH2, IDC_PATH3}, {E, K, D, B, K}},
     {{IDC_ADDR_CHECK1, IDC_ADDR_CHECK2, IDC_ADDR_CHECK3}, {D, K, D, B, D}},
     {{IDC_ADDR1, IDC_ADDR2, IDC_ADDR3}, {D, K, D, K, D}},

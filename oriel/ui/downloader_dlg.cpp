@@ -320,6 +320,8 @@ QWidget* CDownloaderDlg::BuildFilesArea() {
     m_pPowerOn = Add(IDC_POWER_ON, PushLikeCheckBox("Power ON after download"));
     pAll->addWidget(m_pAllDownload);
     pAll->addWidget(m_pPowerOn);
+    m_pVerify = Add(IDC_VERIFY, PushLikeCheckBox("Verify after download"));
+    pAll->addWidget(m_pVerify);
     pAll->addStretch(1);
     pFilesLayout->addLayout(pAll);
     pLayout->addWidget(pFiles);
@@ -364,6 +366,12 @@ void CDownloaderDlg::ConnectActions() {
     connect(m_pFast, &QPushButton::toggled, this, [this](bool b) { OnFastToggled(b); });
     connect(m_pAuto, &QPushButton::toggled, this, [this](bool b) { OnAutoToggled(b); });
     connect(m_pPowerOn, &QPushButton::toggled, this, [this] { SyncControls(); });
+    connect(m_pVerify, &QPushButton::toggled, this, [this](bool bOn) {
+        if (!m_bInitialising) {
+            m_settings.SetInt(kSettingsGroup, "Verify", bOn ? 1 : 0);
+        }
+        SyncControls();
+    });
     connect(m_pTab, &QTabBar::currentChanged, this, [this](int n) { OnTabChanged(n); });
 
     for (int nRow = 1; nRow <= 3; ++nRow) {
@@ -430,6 +438,7 @@ void CDownloaderDlg::Initialise() {
     m_pMfxPath->setText(Qs(m_strOgmPath));
     m_pFast->setChecked(m_bFast != 0);
     m_pAuto->setChecked(m_bAuto != 0);
+    m_pVerify->setChecked(m_settings.GetInt(kSettingsGroup, "Verify", 0) != 0);
     ControlAs<QRadioButton>(IDC_TYPE_BIN)->setChecked(true);
 
     // A service desk shows the NAND and MFX controls; a production line does not.
@@ -623,6 +632,7 @@ void CDownloaderDlg::SyncControls() {
         c.astrAddr[r] = m_rows[r].pAddr->text().toStdString();
     }
     c.bPowerOn = m_pPowerOn->isChecked();
+    c.bVerify = m_pVerify->isChecked();
 }
 
 void CDownloaderDlg::Fail(const char* pszMessage) {

@@ -152,6 +152,7 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     QPushButton* m_pFast = nullptr;
     QPushButton* m_pAuto = nullptr;
     QPushButton* m_pPowerOn = nullptr;
+    QPushButton* m_pVerify = nullptr;
     QPushButton* m_pAllDownload = nullptr;
     QWidget* m_pMfxRow = nullptr;
     QLineEdit* m_pMfxPath = nullptr;

@@ -20,6 +20,7 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
       m_download(m_engine),
       m_erase(m_engine),
       m_dump(m_engine),
+      m_verify(m_engine),
       m_package(m_engine),
       m_mfx(m_engine, m_package),
       m_nand(m_engine) {
@@ -35,6 +36,10 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
     m_handshake.SetStopAction([this] { Stop(); });
     m_handshake.SetAllDownloadAction([this] { m_download.DownloadAll(); });
     m_download.SetStopAction([this] { Stop(); });
+    m_download.SetVerifyAction([this](std::vector<VerifyItem> items, bool bPowerOn) {
+        m_verify.Start(std::move(items), bPowerOn);
+    });
+    m_verify.SetStopAction([this] { Stop(); });
     m_download.SetMfxFollowUp([this] { m_mfx.FollowBinary(m_download.m_nFileSize); });
     m_mfx.SetStopAction([this] { Stop(); });
     m_mfx.SetPowerOnQuery([this] { return m_download.m_controls.bPowerOn; });

@@ -11,6 +11,7 @@
 #include "oriel/engine/nor_download.h"
 #include "oriel/engine/nor_dump.h"
 #include "oriel/engine/nor_erase.h"
+#include "oriel/engine/nor_verify.h"
 #include "oriel/link/serial_port.h"
 #include "oriel/mfx/mfx_download.h"
 #include "oriel/mfx/mfx_package.h"
@@ -62,6 +63,7 @@ class CDownloaderSession {
     CNorDownload& Download() { return m_download; }
     CNorErase& Erase() { return m_erase; }
     CNorDump& Dump() { return m_dump; }
+    CNorVerify& Verify() { return m_verify; }
     CMfxPackage& Package() { return m_package; }
     CMfxDownload& Mfx() { return m_mfx; }
     CNandOps& Nand() { return m_nand; }
@@ -77,6 +79,7 @@ class CDownloaderSession {
     CNorDownload m_download;
     CNorErase m_erase;
     CNorDump m_dump;
+    CNorVerify m_verify;
     CMfxPackage m_package;
     CMfxDownload m_mfx;
     CNandOps m_nand;

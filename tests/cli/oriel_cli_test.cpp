@@ -395,6 +395,33 @@ TEST(OrielCliProgram, DownloadsErasesAndDumpsOnOneConnection) {
     rmdir(dir.c_str());
 }
 
+TEST(OrielCliProgram, DownloadVerifyAndAStandaloneVerifyThatDiffers) {
+    const std::string dir = TempDir();
+    std::string image(150000, '\0');
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<char>((i * 31) >> 3);
+    }
+    Spill(dir + "/main.bin", image);
+    image[140000] = static_cast<char>(image[140000] ^ 0x40);
+    Spill(dir + "/other.bin", image);
+    SimProcess sim({"--no-pace"});
+    ASSERT_TRUE(sim.Ready());
+    Ran ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--speed",
+                          "921600", "download", "main", dir + "/main.bin", "--verify"});
+    EXPECT_EQ(ran.nStatus, 0) << ran.err << ran.out;
+    EXPECT_NE(ran.err.find("message: Verify completed!"), std::string::npos) << ran.err;
+    EXPECT_NE(ran.out.find("Verifying 0x10020000 (150000 bytes)... OK!"), std::string::npos)
+        << ran.out;
+    ran = RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "--speed", "921600",
+                      "verify", "main", dir + "/other.bin"});
+    EXPECT_EQ(ran.nStatus, orielcli::kExitFailed) << ran.err;
+    EXPECT_NE(ran.err.find("verify main failed in state WAIT_DUMP_BLOCK (24): ** Verify FAILED: "
+                           "first difference at 0x100422E0"),
+              std::string::npos)
+        << ran.err;
+    std::filesystem::remove_all(dir);
+}
+
 TEST(OrielCliProgram, AFailedStepEndsTheRunAndIsNamed) {
     const std::string dir = TempDir();
     Spill(dir + "/main.bin", std::string(200000, 'x'));

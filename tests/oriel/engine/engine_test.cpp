@@ -125,9 +125,10 @@ TEST_F(EngineTest, StartPatternAndSyncDispatchPerOperation) {
 
 TEST_F(EngineTest, DumpBlockStateTakesExactlyOneBlockPerWakeUp) {
     engine.m_bIdentified = 1;
+    engine.m_nOperation = oriel::OP_NOR_DUMP;
     engine.m_nState = oriel::WAIT_DUMP_BLOCK;
     int blocks = 0;
-    engine.RegisterBlockHandler([&] {
+    engine.RegisterBlockHandler(oriel::OP_NOR_DUMP, [&] {
         ++blocks;
         uint8_t by = 0;
         for (int i = 0; i < 8193 && port.Pop(by); ++i) {
@@ -154,7 +155,7 @@ TEST_F(EngineTest, BytesQueuedAfterAHandlerRequestsABlockWaitForTheirOwnWakeUp) 
         // The handset answers while the batch is still being drained.
         Feed(std::vector<uint8_t>(8193, 0x11));
     });
-    engine.RegisterBlockHandler([&] {
+    engine.RegisterBlockHandler(oriel::OP_NOR_DUMP, [&] {
         ++blocks;
         uint8_t by = 0;
         for (int i = 0; i < 8193; ++i) {

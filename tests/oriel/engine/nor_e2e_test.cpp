@@ -252,6 +252,27 @@ TEST_F(NorE2E, AHandsetThatVanishesMidDumpEndsTheDumpAtOnce) {
     EXPECT_EQ(stat((m_dir + "/out.hex.incomplete").c_str(), &st), 0);
 }
 
+TEST_F(NorE2E, VerifyAfterDownloadPassesThenFindsAFlashByteChangedLater) {
+    Identify();
+    const Bytes image = Random(0x30000 + 1234, 21);
+    session.Download().m_controls.astrBinPath[2] = Write("b.bin", image);
+    session.Download().m_controls.bVerify = true;
+    ASSERT_TRUE(session.Download().DownloadMainBinary());
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(prompts.MessageTexts(),
+              (std::vector<std::string>{"Download completed!", "Verify completed!"}))
+        << console.m_strLog;
+    EXPECT_TRUE(session.Verify().m_bMatched);
+    EXPECT_EQ(session.Verify().m_nCheckedBytes, static_cast<int64_t>(image.size()));
+    // The handset's flash changes under the image: verification alone finds it.
+    ASSERT_TRUE(handset->WriteNor(0x20000 + 0x25000, Bytes{static_cast<uint8_t>(~image[0x25000])}));
+    prompts.m_messages.clear();
+    ASSERT_TRUE(session.Verify().Start({{m_dir + "/b.bin", 0x20000}}));
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(LastMessage(), "Verify failed! (0x10045000)");
+    EXPECT_EQ(session.Verify().m_nFirstDiff, 0x10045000u);
+}
+
 TEST_F(NorE2E, ACorruptedDumpBlockEndsWithChecksumMismatched) {
     orielsim::HandsetOptions o;
     o.faults.push_back({Fault::Kind::WrongReply, Step::DumpSum, 5});

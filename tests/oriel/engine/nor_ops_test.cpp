@@ -125,6 +125,7 @@ class NorWire : public ::testing::Test {
     CNorDownload download{engine};
     CNorErase erase{engine};
     CNorDump dump{engine};
+    CNorVerify verify{engine};
     int nStops = 0;
 };
 
@@ -620,6 +621,87 @@ TEST_F(NorDumpWire, FileProblemsAreReportedBeforeAnythingIsSent) {
     EXPECT_EQ(prompts.MessageTexts(),
               (std::vector<std::string>{"No file selected!", "Internal Error! (file creation)"}));
     EXPECT_TRUE(SentNow().empty());
+}
+
+// Verification reads the range back with dump requests and compares only the
+// image's own bytes.
+TEST_F(NorWire, VerifyReadsTheImagesRangeBackAndComparesItsBytes) {
+    Bytes image;
+    const std::string path = MakeFile("img.bin", 10000, &image);
+    ASSERT_TRUE(verify.Start({{path, 0x20000}}));
+    EXPECT_EQ(Sent(1), Bytes{0xD9});
+    Reply({0x00});
+    EXPECT_EQ(Sent(5), (Bytes{0xD8, 0x00, 0x02, 0x00, 0x00}));
+    Bytes block(image.begin(), image.begin() + 8192);
+    Reply(Cat(block, {Sum(block)}));
+    EXPECT_EQ(Sent(5), (Bytes{0xD8, 0x00, 0x02, 0x20, 0x00}));
+    // Past the image the flash holds anything: not compared.
+    block.assign(image.begin() + 8192, image.end());
+    block.resize(8192, 0x77);
+    Reply(Cat(block, {Sum(block)}));
+    EXPECT_TRUE(SentNow().empty());
+    EXPECT_EQ(engine.m_nState, IDLE);
+    EXPECT_TRUE(verify.m_bMatched);
+    EXPECT_EQ(verify.m_nCheckedBytes, 10000);
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Verify completed!"});
+    EXPECT_NE(console.m_strLog.find("Verifying 0x10020000 (10000 bytes)... OK!"), std::string::npos)
+        << console.m_strLog;
+    EXPECT_EQ(engine.m_bBinFileOpen, 0);
+}
+
+TEST_F(NorWire, VerifyNamesTheFirstDifferingAddress) {
+    Bytes image;
+    const std::string path = MakeFile("img.bin", 10000, &image);
+    ASSERT_TRUE(verify.Start({{path, 0x20000}}));
+    Sent(1);
+    Reply({0x00});
+    Sent(5);
+    Bytes block(image.begin(), image.begin() + 8192);
+    Reply(Cat(block, {Sum(block)}));
+    Sent(5);
+    block.assign(image.begin() + 8192, image.end());
+    block.resize(8192, 0xFF);
+    block[100] ^= 0x01;  // image byte 8292
+    Reply(Cat(block, {Sum(block)}));
+    EXPECT_TRUE(SentNow().empty());
+    EXPECT_FALSE(verify.m_bMatched);
+    EXPECT_TRUE(verify.m_bDiffers);
+    EXPECT_EQ(verify.m_nFirstDiff, 0x10020000u + 8292);
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Verify failed! (0x10022064)"});
+    EXPECT_NE(console.m_strLog.find("** Verify FAILED: first difference at 0x10022064"),
+              std::string::npos)
+        << console.m_strLog;
+    EXPECT_TRUE(console.m_bControlsEnabled);
+    EXPECT_EQ(engine.m_nState, IDLE);
+}
+
+TEST_F(NorWire, ADownloadWithVerifyReadsBackBeforeItPowersOn) {
+    Bytes image;
+    download.m_controls.astrBinPath[1] = MakeFile("img.bin", 4096, &image);
+    download.m_controls.bVerify = true;
+    download.m_controls.bPowerOn = true;
+    std::vector<VerifyItem> asked;
+    bool bPowerOnAsked = false;
+    download.SetVerifyAction([&](std::vector<VerifyItem> items, bool bPowerOn) {
+        asked = items;
+        bPowerOnAsked = bPowerOn;
+    });
+    ASSERT_TRUE(download.DownloadBootLoader());
+    ThroughHeader(download.m_controls.astrBinPath[1], 0);
+    Sent(2048);
+    Reply({0x06});
+    Sent(2048);
+    Reply({0x06});
+    Reply({Sum(image)});
+    EXPECT_EQ(Sent(1), Bytes{0xC6});
+    Reply({0xC6});
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Download completed!"});
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].strPath, download.m_controls.astrBinPath[1]);
+    EXPECT_EQ(asked[0].nOffset, 0u);
+    EXPECT_TRUE(bPowerOnAsked);
+    EXPECT_TRUE(SentNow().empty());  // no power-on byte yet
+    EXPECT_EQ(nStops, 0);
 }
 
 }  // namespace

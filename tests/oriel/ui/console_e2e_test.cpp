@@ -96,6 +96,38 @@ TEST_F(ConsoleE2E, MainBinaryDownloadFromTheDialogLandsInTheHandsetsNor) {
     EXPECT_FALSE(Enabled(IDC_DOWNLOAD2));
 }
 
+// "Verify after download" is kept in the settings and reads the image back
+// after the download, with the outcome in the log.
+TEST_F(ConsoleE2E, VerifyAfterDownloadIsKeptAndReportsInTheLog) {
+    Boot();
+    Store().SetInt("Setting", "TabNum", 0);
+    Store().SetInt("Setting", "SPEED", 3);
+    Store().SetInt("Setting", "Mode", 1);
+    Open();
+    EXPECT_FALSE(Button(IDC_VERIFY)->isChecked());
+    Click(IDC_VERIFY);
+    EXPECT_EQ(StoredInt("Verify", 0), 1);
+    Open();  // the next run of the program
+    ASSERT_TRUE(Button(IDC_VERIFY)->isChecked());
+    Choose(IDC_BIN2, WriteFile("main.cla", 70000));
+    Click(IDC_START);
+    CDownloaderEngine& e = dlg->Session().Engine();
+    ASSERT_TRUE(WaitFor([&] { return e.m_bIdentified == 1 || e.m_nState == IDLE; }));
+    ASSERT_EQ(e.m_bIdentified, 1) << dlg->LogText();
+    EXPECT_TRUE(Enabled(IDC_VERIFY));
+    Click(IDC_DOWNLOAD2);
+    EXPECT_FALSE(Enabled(IDC_VERIFY));
+    ASSERT_TRUE(WaitFor([&] { return prompts.MessageTexts().size() == 2 && e.m_nState == IDLE; }))
+        << dlg->LogText();
+    EXPECT_EQ(prompts.MessageTexts(),
+              (std::vector<std::string>{"Download completed!", "Verify completed!"}));
+    EXPECT_NE(dlg->LogText().find("Verifying 0x10020000 (70000 bytes)... OK!\n"),
+              std::string::npos)
+        << dlg->LogText();
+    EXPECT_NE(dlg->LogText().find("** (Total 70000 bytes verified) **"), std::string::npos);
+    EXPECT_TRUE(Enabled(IDC_DOWNLOAD2));
+}
+
 // An unplugged handset: the window says so and is back where Stop leaves it.
 TEST_F(ConsoleE2E, AHandsetThatGoesAwayMidDownloadLeavesTheWindowAsStopWould) {
     Boot();
