@@ -72,13 +72,13 @@ enum MainControl : int {
     IDC_BYTES_LABEL1 = 1061,
     IDC_BYTES_LABEL2 = 1062,
     IDC_BYTES_LABEL3 = 1063,
-    IDC_VERIFY = 1100,  // "Verify after download" (stored as "Verify")
     // Added here: the device path a COM number stands for, and its editor.
     IDC_PORT_PATH = 1100,
     IDC_PORT_EDIT = 1101,
     IDC_NAND_GROUP = 1102,
     IDC_MFX_SIZE_LABEL = 1103,
     IDC_MFX_BYTES_LABEL = 1104,
+    IDC_VERIFY = 1105,  // "Verify after download" (stored as "Verify")
 };
 
 // The controls of one image row ("Boot Loader", "Main Binary", "BP Engine").

@@ -668,17 +668,18 @@ TEST(OrielCliProgram, AVanishedHandsetEndsTheRunAtOnce) {
     std::filesystem::remove_all(dir);
 }
 
+// A NAND in DIR/nand holding the package of MakePackage.
+bool FillNand(const std::string& dir) {
+    const std::string pkg = MakePackage(dir);
+    SimProcess sim({"--no-pace", "--nand", dir + "/nand"});
+    return sim.Ready() &&
+           RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "mfx-download", pkg})
+                   .nStatus == 0;
+}
+
 TEST(OrielCliProgram, ATimedOutGetKeepsItsBytesBesideAnEarlierIncompleteOne) {
     const std::string dir = TempDir();
-    const std::string pkg = MakePackage(dir);
-    {
-        SimProcess sim({"--no-pace", "--nand", dir + "/nand"});
-        ASSERT_TRUE(sim.Ready());
-        ASSERT_EQ(
-            RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "mfx-download", pkg})
-                .nStatus,
-            0);
-    }
+    ASSERT_TRUE(FillNand(dir));
     Spill(dir + "/b.got.incomplete", "an earlier failure");
     SimProcess sim({"--no-pace", "--nand", dir + "/nand", "--stop-after", "read-chunk-sum:0"});
     ASSERT_TRUE(sim.Ready());
@@ -704,15 +705,7 @@ TEST(OrielCliProgram, ATimedOutGetKeepsItsBytesBesideAnEarlierIncompleteOne) {
 // wrongly fails every explorer command the same way.
 TEST(OrielCliProgram, ExplorerFailuresNameTheExplorersStateAndAWrongUnmountFailsAlike) {
     const std::string dir = TempDir();
-    const std::string pkg = MakePackage(dir);
-    {
-        SimProcess sim({"--no-pace", "--nand", dir + "/nand"});
-        ASSERT_TRUE(sim.Ready());
-        ASSERT_EQ(
-            RunProgram({ORIEL_CLI_PATH, "--port", sim.Link(), "--mode", "tat", "mfx-download", pkg})
-                .nStatus,
-            0);
-    }
+    ASSERT_TRUE(FillNand(dir));
     {
         SimProcess sim({"--no-pace", "--nand", dir + "/nand", "--wrong", "read-size"});
         ASSERT_TRUE(sim.Ready());

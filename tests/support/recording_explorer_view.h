@@ -1,6 +1,7 @@
 #pragma once
 // An explorer view that keeps what it was shown, for tests.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,18 @@ class RecordingView : public oriel::IExplorerView {
     bool enabled = true, treeEnabled = true;
     int closed = 0;
 };
+
+// One entry of a directory listing as the handset sends it: the length byte
+// (name and its zero), the type (1 file, 2 directory), the name, a zero.
+inline std::vector<uint8_t> ListEntry(uint8_t type, const std::string& name) {
+    std::vector<uint8_t> e;
+    e.push_back(static_cast<uint8_t>(name.size() + 1));
+    e.push_back(type);
+    for (const char c : name) {
+        e.push_back(static_cast<uint8_t>(c));
+    }
+    e.push_back(0);
+    return e;
+}
 
 }  // namespace testsupport

@@ -19,16 +19,7 @@ using testsupport::Sum8Of;
 
 using testsupport::RecordingView;
 
-Bytes Entry(uint8_t type, const std::string& name) {
-    Bytes e;
-    e.push_back(static_cast<uint8_t>(name.size() + 1));
-    e.push_back(type);
-    for (const char c : name) {
-        e.push_back(static_cast<uint8_t>(c));
-    }
-    e.push_back(0);
-    return e;
-}
+using testsupport::ListEntry;
 
 class ExplorerWire : public ::testing::Test, protected testsupport::CWirePort {
   protected:
@@ -64,7 +55,8 @@ class ExplorerWire : public ::testing::Test, protected testsupport::CWirePort {
         ASSERT_EQ(Sent(1), Bytes{0xDA});
         Reply({0xDA});
         ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
-        Listing({Entry(2, "."), Entry(2, ".."), Entry(2, "sys"), Entry(1, "boot.cfg")});
+        Listing(
+            {ListEntry(2, "."), ListEntry(2, ".."), ListEntry(2, "sys"), ListEntry(1, "boot.cfg")});
     }
     std::string m_dir;
     RecordingView view;
@@ -89,7 +81,7 @@ TEST_F(ExplorerWire, ASecondListingOfADirectoryAddsNoChildrenAgain) {
     for (int pass = 0; pass < 2; ++pass) {
         exp.ListDirectory(sys);
         EXPECT_EQ(Sent(7), (Bytes{0xE5, 0x05, '/', 's', 'y', 's', 0x00}));
-        Listing({Entry(2, "."), Entry(2, "data"), Entry(1, "a")});
+        Listing({ListEntry(2, "."), ListEntry(2, "data"), ListEntry(1, "a")});
     }
     EXPECT_EQ(exp.Children(sys).size(), 1u);
     EXPECT_EQ(exp.PathOf(exp.Children(sys)[0]), "/sys/data");
@@ -100,7 +92,7 @@ TEST_F(ExplorerWire, StatusRequestsCarryTheDirectoryPath) {
     OpenAndListRoot();
     exp.ListDirectory(view.tree[1].id);
     Sent(7);
-    Listing({Entry(1, "a"), Entry(1, "b")});
+    Listing({ListEntry(1, "a"), ListEntry(1, "b")});
     for (const char* name : {"a", "b"}) {
         exp.ShowFileStatus(name);
         const Bytes head = Sent(3);
@@ -200,7 +192,7 @@ TEST_F(ExplorerWire, DeleteAsksThenListsTheDirectoryAgainWithItsStoredPath) {
     OpenAndListRoot();
     exp.ListDirectory(view.tree[1].id);
     Sent(7);
-    Listing({Entry(1, "a")});
+    Listing({ListEntry(1, "a")});
     prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
     exp.DeleteSelectedFile("a");
     EXPECT_TRUE(SentNow().empty());
@@ -210,7 +202,7 @@ TEST_F(ExplorerWire, DeleteAsksThenListsTheDirectoryAgainWithItsStoredPath) {
     Reply({0xEE});
     // The stored path travels as it is: no zero byte.
     EXPECT_EQ(Sent(6), (Bytes{0xE5, 0x04, '/', 's', 'y', 's'}));
-    Listing({Entry(2, ".")});
+    Listing({ListEntry(2, ".")});
     EXPECT_TRUE(view.files.empty());
 }
 
@@ -241,7 +233,7 @@ TEST_F(ExplorerWire, AListingErrorLeavesOnlyTheTreeUsable) {
     Sent(1);
     Reply({0xDA});
     Sent(3);
-    Reply(Entry(2, "."));
+    Reply(ListEntry(2, "."));
     Sent(1);
     Reply({0xE6});
     EXPECT_TRUE(view.log.ends_with("ERROR in reading File name!\r\n"));

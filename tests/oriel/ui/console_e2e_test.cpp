@@ -121,8 +121,7 @@ TEST_F(ConsoleE2E, VerifyAfterDownloadIsKeptAndReportsInTheLog) {
         << dlg->LogText();
     EXPECT_EQ(prompts.MessageTexts(),
               (std::vector<std::string>{"Download completed!", "Verify completed!"}));
-    EXPECT_NE(dlg->LogText().find("Verifying 0x10020000 (70000 bytes)... OK!\n"),
-              std::string::npos)
+    EXPECT_NE(dlg->LogText().find("Verifying 0x10020000 (70000 bytes)... OK!\n"), std::string::npos)
         << dlg->LogText();
     EXPECT_NE(dlg->LogText().find("** (Total 70000 bytes verified) **"), std::string::npos);
     EXPECT_TRUE(Enabled(IDC_DOWNLOAD2));

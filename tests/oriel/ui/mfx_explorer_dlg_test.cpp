@@ -13,6 +13,7 @@
 #include "oriel/mfx/code_page.h"
 #include "oriel/ui/control_ids.h"
 #include "oriel/ui/downloader_session.h"
+#include "tests/support/recording_explorer_view.h"
 #include "tests/support/wire_port.h"
 
 namespace {
@@ -20,16 +21,7 @@ namespace {
 using namespace oriel;
 using Bytes = std::vector<uint8_t>;
 
-Bytes Entry(uint8_t type, const std::string& name) {
-    Bytes e;
-    e.push_back(static_cast<uint8_t>(name.size() + 1));
-    e.push_back(type);
-    for (const char c : name) {
-        e.push_back(static_cast<uint8_t>(c));
-    }
-    e.push_back(0);
-    return e;
-}
+using testsupport::ListEntry;
 
 class ExplorerWindow : public ::testing::Test, protected testsupport::CWirePort {
   protected:
@@ -59,7 +51,8 @@ class ExplorerWindow : public ::testing::Test, protected testsupport::CWirePort 
         ASSERT_EQ(Sent(1), Bytes{0xDA});
         Reply({0xDA});
         ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
-        Listing({Entry(2, "."), Entry(2, ".."), Entry(2, "sys"), Entry(1, "boot.cfg")});
+        Listing(
+            {ListEntry(2, "."), ListEntry(2, ".."), ListEntry(2, "sys"), ListEntry(1, "boot.cfg")});
     }
     QTreeWidget* Tree() { return dlg->ControlAs<QTreeWidget>(IDC_EXPLORER_TREE); }
     QListWidget* Files() { return dlg->ControlAs<QListWidget>(IDC_EXPLORER_FILES); }
@@ -89,12 +82,12 @@ TEST_F(ExplorerWindow, SelectingADirectoryTwiceAddsItsChildrenOnce) {
     for (int pass = 0; pass < 2; ++pass) {
         Tree()->setCurrentItem(sys);
         ASSERT_EQ(Sent(7), (Bytes{0xE5, 0x05, '/', 's', 'y', 's', 0x00}));
-        Listing({Entry(2, "."), Entry(2, "data"), Entry(1, "a")});
+        Listing({ListEntry(2, "."), ListEntry(2, "data"), ListEntry(1, "a")});
         EXPECT_EQ(sys->childCount(), 1);
         EXPECT_EQ(Files()->count(), 1);
         Tree()->setCurrentItem(root);
         ASSERT_EQ(Sent(4), (Bytes{0xE5, 0x02, '/', 0x00}));
-        Listing({Entry(2, "sys"), Entry(1, "boot.cfg")});
+        Listing({ListEntry(2, "sys"), ListEntry(1, "boot.cfg")});
         EXPECT_EQ(root->childCount(), 1);
     }
 }
@@ -125,7 +118,7 @@ TEST_F(ExplorerWindow, AnAccentedNameUnderCp1252ReachesTheHandsetAsItsOwnBytes) 
     ASSERT_EQ(Sent(1), Bytes{0xDA});
     Reply({0xDA});
     ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
-    Listing({Entry(1, "boot.cfg"), Entry(1, "caf\xC3\xA9.txt")});
+    Listing({ListEntry(1, "boot.cfg"), ListEntry(1, "caf\xC3\xA9.txt")});
     ASSERT_EQ(Files()->count(), 2);
     EXPECT_EQ(Files()->item(1)->text(), QString::fromUtf8("caf\xC3\xA9.txt"));
 

@@ -164,16 +164,7 @@ TEST_F(PromptHold, WithNoPromptOpenWakeUpsAreHandledAtOnce) {
     EXPECT_EQ(sink.TotalPosted(), 0u);
 }
 
-Bytes Entry(uint8_t type, const std::string& name) {
-    Bytes e;
-    e.push_back(static_cast<uint8_t>(name.size() + 1));
-    e.push_back(type);
-    for (const char c : name) {
-        e.push_back(static_cast<uint8_t>(c));
-    }
-    e.push_back(0);
-    return e;
-}
+using testsupport::ListEntry;
 
 // A stray byte while the explorer's save dialog is open used to be taken as a
 // fifth size byte (past the 4-byte buffer) and to open a second save dialog.
@@ -195,7 +186,7 @@ TEST_F(PromptHold, AStrayByteDuringTheExplorersSaveDialogWaitsForIt) {
     ASSERT_EQ(Sent(1), Bytes{0xDA});
     reply({0xDA});
     ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
-    const Bytes entry = Entry(1, "boot.cfg");
+    const Bytes entry = ListEntry(1, "boot.cfg");
     reply(entry);
     ASSERT_EQ(Sent(1), Bytes{0x01});
     reply({0xE7});
