@@ -4,6 +4,9 @@
 // code.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "fleet/images/container.h"
 #include "fleet/images/image_checksum.h"
 #include "fleet/worker/download_from_files.h"
@@ -386,6 +389,40 @@ TEST_F(FaultTest, AModemPortThatNeverAppearsIs315Then302) {
     EXPECT_EQ(
         std::vector<Posted>(steps.end() - 4, steps.end()),
         (std::vector<Posted>{Phone(300), Phone(315, 4242), Phone(303, 4242), Phone(302, 4242)}));
+}
+
+// A modem port that is there but cannot be opened: the slot log says why
+// just before 302.
+TEST_F(FaultTest, AModemPortThatWillNotOpenIs302WithItsCause) {
+    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+    settings.bNoModem = true;
+    const auto posted = [&] {
+        rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
+        fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+        phone.modemPortWait = 300ms;
+        fleet::SetPhoneSettings(phone);
+        images = B000ffJob();
+        const std::string program = rig->PackContainer(images);
+        rig->ChoosePhone(images.phone);
+        rig->Attach();
+        // Its "tty" is a plain file whose name ends in the number detection found.
+        const std::string file = rig->DevDir() + "/../modem4241";
+        std::ofstream(file) << "x";
+        std::filesystem::create_symlink(file, rig->DevDir() + "/usb-Sim_Modem_0001-if00");
+        rig->slots.phoneComNumbers[0] = 4242;
+        fleet::SlotStartOptions options;
+        options.bPhoneChosen = true;
+        EXPECT_EQ(rig->Start(program, options).nStarted, 1);
+        return rig->Finish();
+    }();
+    ASSERT_GE(posted.size(), 2u);
+    EXPECT_EQ(posted.back(), Phone(302, 4242));
+    const Posted& why = posted[posted.size() - 2];
+    EXPECT_EQ(why.nMsg, fleet::WM_SLOT_LOG);
+    EXPECT_EQ(why.text, "PHONE-" + rig->DevDir() +
+                            "/usb-Sim_Modem_0001-if00: not a serial port (no terminal device)\r\n"
+                            "PHONE-choose a serial device, for example one under "
+                            "/dev/serial/by-id\r\n");
 }
 
 TEST_F(FaultTest, NoComNumberIs302WithoutAnOpen) {
