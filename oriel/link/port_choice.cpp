@@ -1,0 +1,114 @@
+#include "oriel/link/port_choice.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "oriel/link/port_names.h"
+#include "platform/format.h"
+
+namespace oriel {
+
+std::vector<ComMapping> MapComNumbers(const std::vector<platform::SerialPortInfo>& ports,
+                                      const platform::ISettingsStore* pSettings) {
+    std::vector<ComMapping> mappings;
+    for (uint16_t n = 1; n <= kMaxPortNumber; ++n) {
+        ComMapping m;
+        m.nPort = n;
+        m.strPath = ResolvePortPath(pSettings, n);
+        m.bConfigured = m.strPath != DefaultPortPath(n);
+        m.pPresent = platform::FindPort(ports, m.strPath);
+        mappings.push_back(std::move(m));
+    }
+    return mappings;
+}
+
+std::vector<const platform::SerialPortInfo*> UnmappedPorts(
+    const std::vector<platform::SerialPortInfo>& ports, const std::vector<ComMapping>& mappings) {
+    std::vector<const platform::SerialPortInfo*> out;
+    for (const platform::SerialPortInfo& port : ports) {
+        const bool bMapped =
+            std::any_of(mappings.begin(), mappings.end(), [&](const ComMapping& m) {
+                return m.pPresent != nullptr && m.pPresent->strDevice == port.strDevice;
+            });
+        if (!bMapped) {
+            out.push_back(&port);
+        }
+    }
+    return out;
+}
+
+uint16_t FreeComNumber(const std::vector<ComMapping>& mappings) {
+    for (const bool bAllowConfigured : {false, true}) {
+        for (const ComMapping& m : mappings) {
+            if (m.pPresent == nullptr && (bAllowConfigured || !m.bConfigured)) {
+                return m.nPort;
+            }
+        }
+    }
+    return 0;
+}
+
+std::string PortListingText(const std::vector<platform::SerialPortInfo>& ports,
+                            const platform::ISettingsStore* pSettings) {
+    const std::vector<ComMapping> mappings = MapComNumbers(ports, pSettings);
+    struct Row {
+        std::string path, device, coms, description;
+    };
+    std::vector<Row> rows;
+    size_t wPath = 4;
+    size_t wDevice = 6;
+    size_t wComs = 3;
+    for (const platform::SerialPortInfo& port : ports) {
+        Row r{port.strPath, port.strDevice, "", port.Description()};
+        for (const ComMapping& m : mappings) {
+            if (m.pPresent == &port) {
+                r.coms += (r.coms.empty() ? "" : ",") + PortSettingsKey(m.nPort);
+            }
+        }
+        if (r.coms.empty()) {
+            r.coms = "-";
+        }
+        wPath = std::max(wPath, r.path.size());
+        wDevice = std::max(wDevice, r.device.size());
+        wComs = std::max(wComs, r.coms.size());
+        rows.push_back(std::move(r));
+    }
+    std::string text;
+    if (rows.empty()) {
+        text = "No serial ports found.\n";
+    } else {
+        auto line = [&](const Row& r) {
+            std::string s =
+                platform::Format("%-*s  %-*s  %-*s", static_cast<int>(wPath), r.path.c_str(),
+                                 static_cast<int>(wDevice), r.device.c_str(),
+                                 static_cast<int>(wComs), r.coms.c_str());
+            if (!r.description.empty()) {
+                s += "  " + r.description;
+            }
+            while (!s.empty() && s.back() == ' ') {
+                s.pop_back();
+            }
+            return s + "\n";
+        };
+        text = line({"PORT", "DEVICE", "COM", "MAKER MODEL, SERIAL"});
+        for (const Row& r : rows) {
+            text += line(r);
+        }
+    }
+    for (const ComMapping& m : mappings) {
+        if (!m.bConfigured || m.pPresent != nullptr) {
+            continue;
+        }
+        struct stat st {};
+        const bool bThere = stat(m.strPath.c_str(), &st) == 0;
+        text += platform::Format(
+            "%s opens %s%s\n", PortSettingsKey(m.nPort).c_str(), m.strPath.c_str(),
+            bThere ? (" (" + platform::ResolveDevice(m.strPath) + ", not a listed serial port)")
+                         .c_str()
+                   : ": not present");
+    }
+    return text;
+}
+
+}  // namespace oriel
