@@ -25,4 +25,14 @@ bool PrintVersionIfAsked(int argc, char** argv, const char* pszProgram) {
     return false;
 }
 
+bool PrintHelpIfAsked(int argc, char** argv, const char* pszHelp) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(pszHelp, stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace platform

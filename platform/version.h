@@ -17,4 +17,7 @@ std::string VersionLine(const std::string& strProgram);
 // so it needs no display, port or settings.
 bool PrintVersionIfAsked(int argc, char** argv, const char* pszProgram);
 
+// The same for --help (or -h) and the given text.
+bool PrintHelpIfAsked(int argc, char** argv, const char* pszHelp);
+
 }  // namespace platform

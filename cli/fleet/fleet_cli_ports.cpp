@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "fleet/transport/usb_device_port.h"
 #include "platform/format.h"
 #include "platform/serial_port_list.h"
+#include "platform/text_columns.h"
 
 namespace fleetcli {
 
@@ -42,44 +42,23 @@ int ListPorts(const FleetCliOptions& options, std::FILE* out) {
         std::fprintf(out, "No device links.\n");
         return 0;
     }
-    struct Row {
-        std::string name, device, role, description;
-    };
-    std::vector<Row> rows;
-    size_t wName = 4;
-    size_t wDevice = 6;
-    size_t wRole = 4;
+    std::vector<std::vector<std::string>> rows = {{"LINK", "DEVICE", "ROLE", "USB DEVICE"}};
     for (const platform::SerialPortInfo& port : ports) {
-        Row r{port.strName, port.strDevice, "-", port.Description()};
+        std::string role = "-";
         if (fleet::LinkNameMatches(port.strName, options.strPdaPattern)) {
-            r.role = fleet::OfAnotherVendor(pda, port.strName) ? "PDA (other vendor: passed over)"
-                                                               : "PDA";
+            role = fleet::OfAnotherVendor(pda, port.strName) ? "PDA (other vendor: passed over)"
+                                                             : "PDA";
         } else if (fleet::LinkNameMatches(port.strName, options.strModemPattern)) {
-            r.role = "modem";
+            role = "modem";
         }
+        std::string usb = port.Description();
         if (!port.usb.strVendorId.empty()) {
-            r.description = port.usb.strVendorId + ":" + port.usb.strProductId +
-                            (r.description.empty() ? "" : " " + r.description);
+            usb =
+                port.usb.strVendorId + ":" + port.usb.strProductId + (usb.empty() ? "" : " " + usb);
         }
-        wName = std::max(wName, r.name.size());
-        wDevice = std::max(wDevice, r.device.size());
-        wRole = std::max(wRole, r.role.size());
-        rows.push_back(std::move(r));
+        rows.push_back({port.strName, port.strDevice, role, usb});
     }
-    auto line = [&](const Row& r) {
-        std::string s =
-            platform::Format("%-*s  %-*s  %-*s  %s", static_cast<int>(wName), r.name.c_str(),
-                             static_cast<int>(wDevice), r.device.c_str(), static_cast<int>(wRole),
-                             r.role.c_str(), r.description.c_str());
-        while (!s.empty() && s.back() == ' ') {
-            s.pop_back();
-        }
-        std::fprintf(out, "%s\n", s.c_str());
-    };
-    line({"LINK", "DEVICE", "ROLE", "USB DEVICE"});
-    for (const Row& r : rows) {
-        line(r);
-    }
+    std::fputs(platform::FormatColumns(rows).c_str(), out);
     return 0;
 }
 

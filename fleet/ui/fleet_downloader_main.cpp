@@ -1,9 +1,6 @@
 // fleet_downloader: up to eight handsets at once. No arguments beyond
 // --help, --version and Qt's own.
 
-#include <cstdio>
-#include <cstring>
-
 #include "fleet/ui/multi_download_app.h"
 #include "platform/version.h"
 
@@ -26,11 +23,8 @@ int main(int argc, char** argv) {
     if (platform::PrintVersionIfAsked(argc, argv, "fleet_downloader")) {
         return 0;
     }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
+    if (platform::PrintHelpIfAsked(argc, argv, kHelp)) {
+        return 0;
     }
     fleet::CMultiDownloadApp app(argc, argv);
     return app.Run();

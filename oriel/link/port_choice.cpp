@@ -6,6 +6,7 @@
 
 #include "oriel/link/port_names.h"
 #include "platform/format.h"
+#include "platform/text_columns.h"
 
 namespace oriel {
 
@@ -52,50 +53,19 @@ uint16_t FreeComNumber(const std::vector<ComMapping>& mappings) {
 std::string PortListingText(const std::vector<platform::SerialPortInfo>& ports,
                             const platform::ISettingsStore* pSettings) {
     const std::vector<ComMapping> mappings = MapComNumbers(ports, pSettings);
-    struct Row {
-        std::string path, device, coms, description;
-    };
-    std::vector<Row> rows;
-    size_t wPath = 4;
-    size_t wDevice = 6;
-    size_t wComs = 3;
+    std::vector<std::vector<std::string>> rows = {{"PORT", "DEVICE", "COM", "MAKER MODEL, SERIAL"}};
     for (const platform::SerialPortInfo& port : ports) {
-        Row r{port.strPath, port.strDevice, "", port.Description()};
+        std::string coms;
         for (const ComMapping& m : mappings) {
             if (m.pPresent == &port) {
-                r.coms += (r.coms.empty() ? "" : ",") + PortSettingsKey(m.nPort);
+                coms += (coms.empty() ? "" : ",") + PortSettingsKey(m.nPort);
             }
         }
-        if (r.coms.empty()) {
-            r.coms = "-";
-        }
-        wPath = std::max(wPath, r.path.size());
-        wDevice = std::max(wDevice, r.device.size());
-        wComs = std::max(wComs, r.coms.size());
-        rows.push_back(std::move(r));
+        rows.push_back(
+            {port.strPath, port.strDevice, coms.empty() ? "-" : coms, port.Description()});
     }
-    std::string text;
-    if (rows.empty()) {
-        text = "No serial ports found.\n";
-    } else {
-        auto line = [&](const Row& r) {
-            std::string s =
-                platform::Format("%-*s  %-*s  %-*s", static_cast<int>(wPath), r.path.c_str(),
-                                 static_cast<int>(wDevice), r.device.c_str(),
-                                 static_cast<int>(wComs), r.coms.c_str());
-            if (!r.description.empty()) {
-                s += "  " + r.description;
-            }
-            while (!s.empty() && s.back() == ' ') {
-                s.pop_back();
-            }
-            return s + "\n";
-        };
-        text = line({"PORT", "DEVICE", "COM", "MAKER MODEL, SERIAL"});
-        for (const Row& r : rows) {
-            text += line(r);
-        }
-    }
+    std::string text =
+        rows.size() == 1 ? "No serial ports found.\n" : platform::FormatColumns(rows);
     for (const ComMapping& m : mappings) {
         if (!m.bConfigured || m.pPresent != nullptr) {
             continue;

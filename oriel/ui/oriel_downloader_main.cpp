@@ -1,8 +1,5 @@
 // oriel_downloader: one handset over one serial port. No arguments beyond
 // --help, --version and Qt's own.
-#include <cstdio>
-#include <cstring>
-
 #include "oriel/ui/downloader_app.h"
 #include "platform/version.h"
 
@@ -24,11 +21,8 @@ int main(int argc, char** argv) {
     if (platform::PrintVersionIfAsked(argc, argv, "oriel_downloader")) {
         return 0;
     }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
+    if (platform::PrintHelpIfAsked(argc, argv, kHelp)) {
+        return 0;
     }
     oriel::CDownloaderApp app(argc, argv);
     return app.Run();

@@ -2,7 +2,6 @@
 // and why a port could not be opened, each program run as a child process.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "platform/version.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -27,17 +27,9 @@ bool Contains(const std::string& text, const std::string& part) {
 
 class CliPorts : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "cli_ports.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
     std::string File(const std::string& name) const { return (root / name).string(); }
-    fs::path root;
+    testsupport::CScratchDir scratch{"cli_ports"};
+    const fs::path root = scratch.Path();
 };
 
 TEST_F(CliPorts, EveryProgramSaysTheSuitesVersion) {

@@ -12,6 +12,7 @@
 
 #include "cli/oriel/cli_options.h"
 #include "cli/oriel/cli_runner.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -170,55 +171,8 @@ TEST(OrielCliOutput, LogLineEndsBecomePlain) {
     EXPECT_EQ(orielcli::PlainLineEnds("100%s\r"), "100%s\r");
 }
 
-// Runs a program, returning its exit status and what it printed.
-struct Ran {
-    int nStatus = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(int fd) {
-    std::string s;
-    char buf[4096];
-    ssize_t r = 0;
-    while ((r = read(fd, buf, sizeof buf)) > 0) {
-        s.append(buf, static_cast<size_t>(r));
-    }
-    return s;
-}
-
-Ran RunProgram(const std::vector<std::string>& argv) {
-    int out[2], err[2];
-    Ran ran;
-    if (pipe(out) != 0 || pipe(err) != 0) {
-        return ran;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    // stderr is small; read stdout to its end first.
-    ran.out = ReadAll(out[0]);
-    ran.err = ReadAll(err[0]);
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ran.nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return ran;
-}
+using testsupport::Ran;
+using testsupport::RunProgram;
 
 // The simulator program on a link in a temporary folder.
 class SimProcess {

@@ -5,7 +5,6 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +17,7 @@
 
 #include "platform/port_open_failure.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -32,18 +32,12 @@ bool Contains(const std::string& text, const std::string& part) {
 class PortOpenFailureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "port_failure.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
         // Others must reach what is inside: the permission cases run as nobody.
         fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    fs::path root;
+    testsupport::CScratchDir scratch{"port_failure"};
+    const fs::path root = scratch.Path();
 };
 
 TEST_F(PortOpenFailureTest, AMissingDeviceOrADanglingLinkIsMissing) {

@@ -1,7 +1,6 @@
 // The serial ports present: a folder of by-id style links to pseudo-terminals
 // stands in for /dev/serial/by-id, a folder tree for sysfs.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <QTest>
@@ -14,6 +13,7 @@
 #include "platform/qt_port_watch.h"
 #include "platform/serial_port_list.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -24,9 +24,6 @@ using platform::SerialPortScan;
 class SerialPortListTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "port_list.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
         fs::create_directories(root / "by-id");
         fs::create_directories(root / "sys/class/tty");
         fs::create_directories(root / "dev");
@@ -34,11 +31,6 @@ class SerialPortListTest : public ::testing::Test {
         scan.strSysRoot = (root / "sys").string();
         scan.strDevRoot = (root / "dev").string();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-
     std::string Link(const std::string& name, const std::string& target) {
         const fs::path link = root / "by-id" / name;
         fs::create_symlink(target, link);
@@ -72,7 +64,8 @@ class SerialPortListTest : public ::testing::Test {
         fs::create_symlink(iface, root / "sys/class/tty" / tty / "device");
     }
 
-    fs::path root;
+    testsupport::CScratchDir scratch{"port_list"};
+    const fs::path root = scratch.Path();
     SerialPortScan scan;
 };
 
