@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite builds and tests with. Safe to re-run:
 # it only calls apt-get when something is missing.
+#   scripts/install-deps.sh              build and test
+#   scripts/install-deps.sh --packaging  also what builds and checks the Debian package
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev)
+# help2man writes the manual pages from the programs' --help at build time.
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
+    help2man gzip)
+if [ "${1:-}" = "--packaging" ]; then
+    # cpack's DEB generator needs dpkg-shlibdeps (dpkg-dev) and file; the
+    # check needs lintian, desktop-file-validate and man.
+    packages+=(dpkg-dev file lintian desktop-file-utils man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,7 @@ sudo=()
 if [ "$(id -u)" -ne 0 ]; then
     sudo=(sudo)
 fi
-sed "s/@VENDOR@/${vendor,,}/g" "$root/deploy/udev/70-fleet-handsets.rules.in" |
+sed -e "s/@VENDOR@/${vendor,,}/g" -e '/@FLEET_UDEV_NOTE@/d' "$root/deploy/udev/70-fleet-handsets.rules.in" |
     "${sudo[@]}" tee /etc/udev/rules.d/70-fleet-handsets.rules >/dev/null
 "${sudo[@]}" udevadm control --reload-rules
 "${sudo[@]}" udevadm trigger --subsystem-match=tty

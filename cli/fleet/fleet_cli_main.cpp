@@ -9,10 +9,15 @@
 #include <thread>
 
 #include "cli/fleet/fleet_cli_options.h"
+#include "cli/fleet/fleet_cli_ports.h"
 #include "cli/fleet/fleet_cli_runner.h"
 #include "fleet/ui/workers.h"
+#include "platform/version.h"
 
 int main(int argc, char** argv) {
+    if (platform::PrintVersionIfAsked(argc, argv, "fleet_cli")) {
+        return 0;
+    }
     std::setlocale(LC_ALL, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
     fleetcli::FleetCliOptions options;
@@ -24,6 +29,9 @@ int main(int argc, char** argv) {
     if (options.bHelp) {
         std::fputs(fleetcli::FleetCliUsage(), stdout);
         return 0;
+    }
+    if (options.bListPorts) {
+        return fleetcli::ListPorts(options, stdout);
     }
     sigset_t stop;
     sigemptyset(&stop);

@@ -8,7 +8,13 @@
 namespace fleetcli {
 
 const char* FleetCliUsage() {
-    return "usage: fleet_cli --watch DIR [options]\n"
+    return "Usage: fleet_cli --watch DIR [options]\n"
+           "  or:  fleet_cli --list-ports [--watch DIR] [--pda-pattern P] [--modem-pattern P]\n"
+           "  or:  fleet_cli --help | --version\n"
+           "Options:\n"
+           "  --list-ports            list the links of the device folder (default\n"
+           "                          /dev/serial/by-id): which are PDA interfaces and modem\n"
+           "                          ports, and the USB device behind each; serves nothing\n"
            "  --watch DIR             folder where the handsets' device links appear\n"
            "  --slots N               slots to use, 1..8 (default 8)\n"
            "  --count N               handsets to serve before ending (default: the slots);\n"
@@ -93,6 +99,8 @@ bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions&
         bool ok = true;
         if (a == "--help" || a == "-h") {
             o.bHelp = true;
+        } else if (a == "--list-ports") {
+            o.bListPorts = true;
         } else if (a == "--watch") {
             ok = value(o.strWatch);
         } else if (a == "--slots") {
@@ -154,7 +162,7 @@ bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions&
             return false;
         }
     }
-    if (o.bHelp) {
+    if (o.bHelp || o.bListPorts) {
         out = o;
         return true;
     }

@@ -26,6 +26,7 @@ struct FleetCliOptions {
     std::string strModemPattern = "usb-*-if00*";
     std::string strVendorId;  // normalised; empty: any vendor
     bool bHelp = false;
+    bool bListPorts = false;  // --list-ports: show the device folder instead of serving
 };
 
 bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions& out,

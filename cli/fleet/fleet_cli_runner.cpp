@@ -145,6 +145,7 @@ int CFleetCliRunner::Run() {
         }
     }
     std::vector<std::string> texts(fleet::kBoardSlots);
+    std::vector<std::string> lastSlotLog(fleet::kBoardSlots);
     auto report = [&](int nSlot, uint32_t nCode) {
         const fleet::SlotView& v = board.Slot(nSlot);
         if (m_options.bJson) {
@@ -221,6 +222,10 @@ int CFleetCliRunner::Run() {
                     continue;
                 }
                 detection.OnDeviceEvent(e);
+                const std::string failure = detection.TakeOpenFailure();
+                if (!failure.empty()) {
+                    std::fprintf(m_err, "fleet_cli: PDA Device not found.\n%s\n", failure.c_str());
+                }
             }
             return;
         }
@@ -237,6 +242,7 @@ int CFleetCliRunner::Run() {
             const std::unique_ptr<char[]> text = fleet::AdoptSlotLogText(m);
             if (text) {
                 board.OnSlotLog(nSlot, text.get());
+                lastSlotLog[static_cast<size_t>(nSlot)] = text.get();
             }
             return;
         } else {
@@ -244,6 +250,14 @@ int CFleetCliRunner::Run() {
         }
         slots.states[static_cast<size_t>(nSlot)] = board.Slot(nSlot).nState;
         report(nSlot, static_cast<uint32_t>(m.wParam));
+        if (m.nMsg == fleet::WM_PHONE_PROGRESS && m.wParam == fleet::kPhonePortOpenFailed) {
+            // The worker logs why a modem port would not open just before this.
+            std::string why = lastSlotLog[static_cast<size_t>(nSlot)];
+            std::erase(why, '\r');
+            if (why.starts_with("PHONE-/")) {
+                std::fprintf(m_err, "fleet_cli: slot %d: %s", nSlot + 1, why.c_str());
+            }
+        }
         const fleet::SlotView& v = board.Slot(nSlot);
         if (v.nState != before && v.Ended()) {
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});

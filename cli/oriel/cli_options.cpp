@@ -11,7 +11,9 @@
 namespace orielcli {
 
 const char* CliUsage() {
-    return "usage: oriel_cli [options] COMMAND [COMMAND ...]\n"
+    return "Usage: oriel_cli [options] COMMAND [COMMAND ...]\n"
+           "  or:  oriel_cli --list-ports [--settings FILE]\n"
+           "  or:  oriel_cli --help | --version\n"
            "Commands (run in order on one connection):\n"
            "  info                                  report the detected flash\n"
            "  download boot|main|bp FILE [--address HEX]\n"
@@ -34,6 +36,8 @@ const char* CliUsage() {
            "  stat PATH                             a handset file's status record\n"
            "  nand-dump OUTFILE                     the whole NAND (131203072 bytes)\n"
            "Options:\n"
+           "  --list-ports          list the serial ports present (maker, model, serial) and\n"
+           "                        the COM numbers that open them; no job is run\n"
            "  --port PATH           the handset's serial device (default: COMn's configured path)\n"
            "  --com N               port number 1..20 (default 1)\n"
            "  --settings FILE       read port paths from this INI file\n"
@@ -184,6 +188,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
         std::string v;
         if (a == "--help" || a == "-h") {
             o.bHelp = true;
+        } else if (a == "--list-ports") {
+            o.bListPorts = true;
         } else if (a == "--port") {
             if (!value(a, o.strPortPath)) {
                 return false;
@@ -416,7 +422,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             return false;
         }
     }
-    if (!o.bHelp && o.commands.empty()) {
+    if (!o.bHelp && !o.bListPorts && o.commands.empty()) {
         error = "no command given";
         return false;
     }

@@ -55,6 +55,7 @@ struct CliOptions {
     bool bPowerOn = false;     // after the last download
     bool bQuiet = false;       // errors only
     bool bHelp = false;
+    bool bListPorts = false;  // --list-ports: list the serial ports instead of a job
 };
 
 // False with a message for anything it does not understand, and for jobs that

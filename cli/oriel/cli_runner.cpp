@@ -3,24 +3,20 @@
 #include <memory>
 
 #include "cli/oriel/cli_console.h"
+#include "cli/oriel/cli_ports.h"
 #include "oriel/engine/engine_states.h"
 #include "oriel/engine/nor_sectors.h"
-#include "oriel/link/port_names.h"
 #include "oriel/link/serial_port.h"
 #include "oriel/mfx/code_page.h"
 #include "oriel/mfx/mfx_explorer.h"
 #include "oriel/ui/downloader_session.h"
 #include "platform/format.h"
-#include "platform/qsettings_store.h"
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
 
 namespace orielcli {
 
 namespace {
-
-constexpr char kOrganisation[] = "ORIEL Tools";
-constexpr char kApplication[] = "oriel_downloader";
 
 // The message box that says a command completed.
 const char* CompletionText(CliCommand::Kind kind) {
@@ -144,17 +140,7 @@ void CCliRunner::NoteKept(const std::string& strPath) {
 
 int CCliRunner::Run() {
     // Port paths: the explicit one, else the dialog's own mapping.
-    std::unique_ptr<platform::ISettingsStore> settings;
-    const auto nPort = static_cast<uint16_t>(m_options.handshake.nComIndex + 1);
-    if (!m_options.strPortPath.empty()) {
-        auto memory = std::make_unique<platform::CMemorySettingsStore>();
-        memory->SetString("Ports", oriel::PortSettingsKey(nPort), m_options.strPortPath);
-        settings = std::move(memory);
-    } else if (!m_options.strSettingsFile.empty()) {
-        settings = std::make_unique<platform::CQSettingsStore>(m_options.strSettingsFile);
-    } else {
-        settings = std::make_unique<platform::CQSettingsStore>(kOrganisation, kApplication);
-    }
+    const std::unique_ptr<platform::ISettingsStore> settings = PortSettings(m_options);
 
     CCliConsole console(m_out, m_err, m_options.bQuiet);
     std::string error;
@@ -189,7 +175,13 @@ int CCliRunner::Run() {
     });
 
     if (!session.Start(m_options.handshake)) {
-        std::fprintf(m_err, "oriel_cli: cannot open the port\n");
+        const platform::PortOpenFailure& why = port.OpenFailure();
+        if (why.problem == platform::PortProblem::None) {
+            std::fprintf(m_err, "oriel_cli: cannot open the port\n");
+        } else {
+            std::fprintf(m_err, "oriel_cli: cannot open the port: %s\n",
+                         why.Text("\noriel_cli: ").c_str());
+        }
         return kExitFailed;
     }
     // The handshake ends identified, in IDLE after a failed row, or stopped.

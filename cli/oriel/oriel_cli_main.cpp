@@ -8,9 +8,14 @@
 #include <thread>
 
 #include "cli/oriel/cli_options.h"
+#include "cli/oriel/cli_ports.h"
 #include "cli/oriel/cli_runner.h"
+#include "platform/version.h"
 
 int main(int argc, char** argv) {
+    if (platform::PrintVersionIfAsked(argc, argv, "oriel_cli")) {
+        return orielcli::kExitOk;
+    }
     // PC-side names are read in the locale's charset unless --code-page says otherwise.
     std::setlocale(LC_ALL, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -23,6 +28,9 @@ int main(int argc, char** argv) {
     if (options.bHelp) {
         std::fputs(orielcli::CliUsage(), stdout);
         return orielcli::kExitOk;
+    }
+    if (options.bListPorts) {
+        return orielcli::ListPorts(options, stdout);
     }
 
     // SIGINT/SIGTERM end the run through the loop, so the port is closed

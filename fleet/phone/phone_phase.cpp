@@ -16,6 +16,7 @@
 #include "fleet/transport/slot_messages.h"
 #include "fleet/transport/usb_device_port.h"
 #include "platform/diag_log.h"
+#include "platform/port_open_failure.h"
 
 namespace fleet {
 
@@ -248,15 +249,25 @@ bool RunPhonePhase(SlotContext& ctx, CSlotReporter& report, int nOpenAttempts,
         return false;
     }
     bool bOpen = false;
+    std::string failedPath;
     for (int attempt = 0; attempt < nOpenAttempts && !bOpen; ++attempt) {
         // Looked up on every attempt: the port's link may appear late.
         const std::string path = FindModemPort(settings.modem, com, ctx.strDeviceName);
         bOpen = !path.empty() && port.Open(path + kModemLineSettings) == 1 && port.IsOpen();
+        failedPath = bOpen || port.OpenError() == 0 ? std::string() : path;
         if (!bOpen) {
             SlotPause(kPortRetryPause);
         }
     }
     if (!bOpen) {
+        if (!failedPath.empty()) {
+            // The port is there but would not open: the slot log says why,
+            // just before the failure itself.
+            report.Log(
+                "PHONE-" +
+                platform::ExplainPortOpenFailure(failedPath, port.OpenError()).Text("\r\nPHONE-") +
+                "\r\n");
+        }
         report.Phone(kPhonePortOpenFailed, com);
         port.Close();
         return false;

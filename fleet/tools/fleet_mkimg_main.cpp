@@ -8,14 +8,22 @@
 #include <vector>
 
 #include "fleet/tools/mkimg.h"
+#include "platform/version.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "usage: fleet_mkimg img --out F --platform NAME [--secure] --phone F --eboot F --region F "
+    "Usage: fleet_mkimg img --out F --platform NAME [--secure] --phone F --eboot F --region F "
     "[--region F ...]\n"
-    "       fleet_mkimg b000ff --out F --records N [--last BYTES] [--seed S]\n"
-    "       fleet_mkimg flat --out F --size N [--zero-tail N] [--seed S]\n";
+    "  or:  fleet_mkimg b000ff --out F --records N [--last BYTES] [--seed S]\n"
+    "  or:  fleet_mkimg flat --out F --size N [--zero-tail N] [--seed S]\n"
+    "  or:  fleet_mkimg --help | --version\n"
+    "\n"
+    "Builds test images for the fleet downloader and the simulated handsets:\n"
+    "  img     a combined EBOOT+PDA+PHONE .img for platform NAME from the given parts\n"
+    "  b000ff  a B000FF .bin of N records of pseudo-random bytes (S seeds them; the last\n"
+    "          record BYTES long)\n"
+    "  flat    a flat .nb0 of N pseudo-random bytes ending in a zero tail\n";
 
 bool ParseNumber(const char* text, uint32_t& value) {
     if (text == nullptr || *text == '\0' || std::strlen(text) > 9) {
@@ -38,6 +46,13 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (platform::PrintVersionIfAsked(argc, argv, "fleet_mkimg")) {
+        return 0;
+    }
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc < 2) {
         return Usage();
     }

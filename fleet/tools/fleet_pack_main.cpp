@@ -9,12 +9,13 @@
 
 #include "fleet/images/program_file.h"
 #include "fleet/tools/pack.h"
+#include "platform/version.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "usage: fleet_pack --program PATH [--eboot FILE] --pda FILE --profile N --out PATH\n"
-    "       fleet_pack --inspect [PATH]\n"
+    "Usage: fleet_pack --program PATH [--eboot FILE] --pda FILE --profile N --out PATH\n"
+    "  or:  fleet_pack --inspect [PATH]\n"
     "\n"
     "Writes a copy of PROGRAM followed by the EBOOT region, the PDA region and the\n"
     "40-byte container trailer naming platform profile N (0-3), as an executable.\n"
@@ -36,6 +37,9 @@ bool ParseProfile(const char* text, uint32_t& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (platform::PrintVersionIfAsked(argc, argv, "fleet_pack")) {
+        return 0;
+    }
     fleet::PackRequest request;
     bool bProfile = false;
     for (int i = 1; i < argc; ++i) {

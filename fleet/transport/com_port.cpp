@@ -132,6 +132,7 @@ int ComPort::Initialise() {
 
 int ComPort::Open(const std::string& strSettings) {
     Close();
+    m_nOpenError = 0;
     ComSettings settings;
     if (!ParseComSettings(strSettings, settings)) {
         platform::Diag("com", "settings not understood: " + strSettings);
@@ -155,7 +156,7 @@ int ComPort::Open(const std::string& strSettings) {
     line.nDataBits = settings.nDataBits;
     line.nStopBits = settings.nStopBits == 2 ? 2 : (settings.nStopBits == 0 ? 1 : 0);
     std::string why;
-    const int fd = tty::OpenExclusive(settings.strDevice, why);
+    const int fd = tty::OpenExclusive(settings.strDevice, why, &m_nOpenError);
     if (fd < 0) {
         platform::Diag("com", settings.strDevice + ": " + why);
         return 0;

@@ -69,12 +69,16 @@ class ComPort {
     uint32_t BaudRate() const { return m_nBaud; }
     uint32_t PortNumber() const { return m_nPort; }
     const std::string& DeviceName() const { return m_strDevice; }
+    // errno of the last Open that failed on the device itself (ENOTTY: no
+    // terminal, EWOULDBLOCK: held), 0 after a success or a refused setting.
+    int OpenError() const { return m_nOpenError; }
 
   private:
     uint32_t m_nBaud = 0;
     uint32_t m_nPort = 0;
     int m_hPort = -1;
     std::string m_strDevice;
+    int m_nOpenError = 0;
     std::unique_ptr<uint8_t[]> m_receive;
 };
 

@@ -18,26 +18,34 @@
 #include <cstring>
 
 #include "platform/baud_rate.h"
+#include "platform/serial_port_list.h"
 
 namespace fleet::tty {
 
-int OpenExclusive(const std::string& strPath, std::string& strWhy) {
+int OpenExclusive(const std::string& strPath, std::string& strWhy, int* pnError) {
+    auto fail = [&](int nError, const char* pszWhy) {
+        strWhy = pszWhy != nullptr ? pszWhy : std::strerror(nError);
+        if (pnError != nullptr) {
+            *pnError = nError;
+        }
+        return -1;
+    };
     const int fd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        strWhy = std::strerror(errno);
-        return -1;
+        return fail(errno, nullptr);
     }
     if (!isatty(fd)) {
-        strWhy = "not a terminal device";
         ::close(fd);
-        return -1;
+        return fail(ENOTTY, "not a terminal device");
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        strWhy = "held by another opener";
         ::close(fd);
-        return -1;
+        return fail(EWOULDBLOCK, "held by another opener");
     }
     (void)ioctl(fd, TIOCEXCL);
+    if (pnError != nullptr) {
+        *pnError = 0;
+    }
     return fd;
 }
 
@@ -230,43 +238,7 @@ std::string NormaliseVendorId(const std::string& strText) {
 }
 
 std::string UsbVendorOfTty(const std::string& strPath, const std::string& strSysRoot) {
-    std::string name = strPath;
-    if (char* real = realpath(strPath.c_str(), nullptr)) {
-        name = real;
-        std::free(real);
-    }
-    const size_t slash = name.find_last_of('/');
-    const std::string tty = slash == std::string::npos ? name : name.substr(slash + 1);
-    if (tty.empty() || tty == "." || tty == "..") {
-        return {};
-    }
-    char* device = realpath((strSysRoot + "/class/tty/" + tty + "/device").c_str(), nullptr);
-    if (device == nullptr) {
-        return {};
-    }
-    std::string dir = device;
-    std::free(device);
-    // The interface node (ttyACM) or the serial converter's port (ttyUSB)
-    // sits a few levels below the USB device that carries idVendor.
-    for (int up = 0; up < 6 && dir.size() > strSysRoot.size(); ++up) {
-        std::FILE* f = std::fopen((dir + "/idVendor").c_str(), "r");
-        if (f != nullptr) {
-            char text[16] = {};
-            const bool bRead = std::fgets(text, sizeof text, f) != nullptr;
-            std::fclose(f);
-            std::string id = bRead ? text : "";
-            while (!id.empty() && (id.back() == '\n' || id.back() == '\r' || id.back() == ' ')) {
-                id.pop_back();
-            }
-            return NormaliseVendorId(id);
-        }
-        const size_t parent = dir.find_last_of('/');
-        if (parent == std::string::npos || parent == 0) {
-            break;
-        }
-        dir.resize(parent);
-    }
-    return {};
+    return NormaliseVendorId(platform::UsbDeviceOfTty(strPath, strSysRoot).strVendorId);
 }
 
 }  // namespace fleet::tty

@@ -12,8 +12,10 @@
 
 namespace fleet::tty {
 
-// -1 with the reason when the path cannot be opened, is no tty, or is held.
-int OpenExclusive(const std::string& strPath, std::string& strWhy);
+// -1 with the reason when the path cannot be opened, is no tty, or is held;
+// *pnError then holds errno of the open (ENOTTY: no tty, EWOULDBLOCK: held),
+// for platform::ExplainPortOpenFailure.
+int OpenExclusive(const std::string& strPath, std::string& strWhy, int* pnError = nullptr);
 void Close(int fd);
 
 enum class Parity { None, Odd, Even, Mark, Space };

@@ -6,6 +6,7 @@
 
 #include "fleet/transport/tty_device.h"
 #include "platform/diag_log.h"
+#include "platform/port_open_failure.h"
 
 namespace fleet {
 
@@ -37,14 +38,18 @@ bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) 
     // later slot still holds its handset would otherwise never reach a
     // handset attached after that one.
     (void)nSlot;
+    m_failedOpens.clear();
     for (const std::string& name : names) {
         const std::string path = interfaceClass.strFolder + "/" + name;
         m_strDevicePath = path;
         std::printf("Attempting to open %s\n", path.c_str());
         std::fflush(stdout);
         std::string why;
-        int fd = tty::OpenExclusive(path, why);
-        if (fd >= 0 && !tty::MakeRaw(fd, tty::LineSettings{}, why)) {
+        int nError = 0;
+        int fd = tty::OpenExclusive(path, why, &nError);
+        if (fd < 0) {
+            m_failedOpens.emplace_back(path, nError);
+        } else if (!tty::MakeRaw(fd, tty::LineSettings{}, why)) {
             tty::Close(fd);
             fd = -1;
         }
@@ -59,6 +64,18 @@ bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) 
     }
     m_bOpened = 1;
     return m_hDevice >= 0;
+}
+
+std::string UsbDevicePort::OpenFailureText(const std::string& strLineEnd) const {
+    std::string text;
+    for (const auto& [path, nError] : m_failedOpens) {
+        const platform::PortOpenFailure failure = platform::ExplainPortOpenFailure(path, nError);
+        if (failure.HeldByThisProcess()) {
+            continue;
+        }
+        text += (text.empty() ? "" : strLineEnd) + failure.Text(strLineEnd);
+    }
+    return text;
 }
 
 void UsbDevicePort::Close() {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fleet {
@@ -74,12 +75,19 @@ class UsbDevicePort {
     // send nothing when it is 0.
     int32_t OpenedFlag() const { return m_bOpened; }
     const std::string& DevicePath() const { return m_strDevicePath; }
+    // Why the last Open could not open interfaces it tried, as the operator
+    // is told (missing, busy and held by which process, not permitted and
+    // how to get access); empty when it failed on none. Interfaces held by
+    // this program's other slots are not counted: that is their normal state.
+    std::string OpenFailureText(const std::string& strLineEnd = "\n") const;
 
   private:
     int m_hDevice = -1;
     std::string m_strDevicePath;
     int32_t m_bOpened = 0;
     UsbPortTiming m_timing;
+    // The links the last Open could not open, with errno of each.
+    std::vector<std::pair<std::string, int>> m_failedOpens;
 };
 
 }  // namespace fleet

@@ -64,10 +64,13 @@ int CDetection::DetectPda() {
     }
     UsbDevicePort& port = m_ports[static_cast<size_t>(nSlot)];
     SlotView& view = m_board.MutableSlot(nSlot);
+    bool bOpenFailed = false;  // the last attempt could not open an interface
     for (int attempts = kDetectAttempts; attempts > 0; --attempts) {
         if (!port.Open(m_config.pdaClass, nSlot)) {
+            bOpenFailed = true;
             continue;
         }
+        bOpenFailed = false;
         const std::string name = DeviceNameOfLink(port.DevicePath());
         view.strDeviceName = name;
         m_board.AppendSlotLog(nSlot, platform::Format("Device name:%s\r\n", name.c_str()));
@@ -104,6 +107,12 @@ int CDetection::DetectPda() {
         port.Close();
     }
     m_board.AppendLog("PDA Device not found.\r\n");
+    // An interface that is there but cannot be opened: say why, and how to fix it.
+    const std::string failure = bOpenFailed ? port.OpenFailureText("\r\n") : std::string();
+    if (!failure.empty()) {
+        m_board.AppendLog(failure + "\r\n");
+        m_strOpenFailure = port.OpenFailureText();
+    }
     return -1;
 }
 

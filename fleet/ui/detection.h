@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "fleet/transport/device_folder_watch.h"
 #include "fleet/transport/usb_device_port.h"
@@ -59,6 +60,9 @@ class CDetection {
         return m_anPhoneCom[static_cast<size_t>(nSlot)];
     }
     void ClearSlot(int nSlot);
+    // Why the last detection that gave up could not open an interface it
+    // found (empty when it opened every one it tried); cleared when taken.
+    std::string TakeOpenFailure() { return std::exchange(m_strOpenFailure, {}); }
 
   private:
     void OnModemArrival(const std::string& strName);
@@ -73,6 +77,7 @@ class CDetection {
     bool m_bStartImmediately = true;
     std::array<std::string, kBoardSlots> m_astrPhonePath{};
     std::array<std::atomic<int32_t>, kBoardSlots> m_anPhoneCom{};
+    std::string m_strOpenFailure;
 };
 
 }  // namespace fleet

@@ -10,6 +10,8 @@ namespace fleet {
 CMultiDownloadApp::CMultiDownloadApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(kFleetSettingsOrganisation);
     setApplicationName(kFleetSettingsApplication);
+    // The menu entry the desktop matches the window to (its icon and name).
+    setDesktopFileName("fleet_downloader");
 }
 
 int CMultiDownloadApp::Run() {

@@ -30,6 +30,7 @@
 #include "platform/format.h"
 #include "platform/prompts.h"
 #include "platform/settings_store.h"
+#include "platform/version.h"
 
 namespace fleet {
 
@@ -161,7 +162,8 @@ void CMultiDownloadDlg::Build() {
     auto* pMenuBar = new QMenuBar;
     QMenu* pHelp = pMenuBar->addMenu("Help");
     connect(pHelp->addAction("About FLDL..."), &QAction::triggered, this, [this] {
-        m_prompts.MessageBox("Multi-Threaded CrewDownloader\nVersion 2.0 (2007.10.29)",
+        m_prompts.MessageBox("Multi-Threaded CrewDownloader\nVersion 2.0 (2007.10.29)\n" +
+                                 platform::VersionLine("fleet_downloader"),
                              platform::MsgButtons::Ok, platform::MsgIcon::Information);
     });
     QMenu* pOptions = pMenuBar->addMenu("Options");

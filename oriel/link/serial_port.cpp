@@ -22,6 +22,7 @@
 #include "platform/baud_rate.h"
 #include "platform/diag_log.h"
 #include "platform/format.h"
+#include "platform/port_open_failure.h"
 #include "platform/prompts.h"
 
 namespace oriel {
@@ -102,6 +103,7 @@ bool CSerialPort::OpenPath(const std::string& strPath, uint16_t nPort, uint32_t 
     m_nPortNumber = nPort;
     m_strPortName = BuildPortName(nPort);
     m_strDevicePath = strPath;
+    m_openFailure = {};
     ReleaseHandles();
 
     m_hWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -110,12 +112,16 @@ bool CSerialPort::OpenPath(const std::string& strPath, uint16_t nPort, uint32_t 
     }
     if (strPath.empty()) {
         Trace(m_strPortName + ": no device path configured");
+        m_openFailure.problem = platform::PortProblem::Missing;
+        m_openFailure.strCause = m_strPortName + ": no device path configured";
         return false;
     }
     const int fd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        const int error = errno;
         Trace(platform::Format("%s: open %s failed: %s", m_strPortName.c_str(), strPath.c_str(),
-                               std::strerror(errno)));
+                               std::strerror(error)));
+        m_openFailure = platform::ExplainPortOpenFailure(strPath, error);
         return false;
     }
     // TIOCEXCL keeps other processes out (root excepted); the lock also keeps
@@ -123,6 +129,7 @@ bool CSerialPort::OpenPath(const std::string& strPath, uint16_t nPort, uint32_t 
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         Trace(m_strPortName + ": " + strPath + " is held by another user");
         ::close(fd);
+        m_openFailure = platform::ExplainPortOpenFailure(strPath, EWOULDBLOCK);
         return false;
     }
     (void)ioctl(fd, TIOCEXCL);
@@ -130,6 +137,9 @@ bool CSerialPort::OpenPath(const std::string& strPath, uint16_t nPort, uint32_t 
     RequestLowLatency(fd);
 
     if (!ConfigureLine(nBaud, 8, Parity::None, StopBits::One)) {
+        if (isatty(m_hPort) == 0) {
+            m_openFailure = platform::NotATerminal(strPath);
+        }
         ShowMessage("Fail!!");
         (void)ioctl(m_hPort, TIOCNXCL);
         ::close(m_hPort);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "oriel/link/byte_queue.h"
+#include "platform/port_open_failure.h"
 #include "platform/window_message.h"
 
 namespace platform {
@@ -73,6 +74,9 @@ class CSerialPort {
     uint16_t PortNumber() const { return m_nPortNumber; }
     const std::string& PortName() const { return m_strPortName; }
     const std::string& DevicePath() const { return m_strDevicePath; }
+    // Why the last Open could not open the device (problem None after a
+    // success, or when the line refused its settings).
+    const platform::PortOpenFailure& OpenFailure() const { return m_openFailure; }
 
     int32_t Count() const { return m_QueueRead.Count(); }
     bool Pop(uint8_t& by) { return m_QueueRead.Pop(by); }
@@ -107,6 +111,7 @@ class CSerialPort {
     std::thread m_thread;
     std::atomic<bool> m_bThreadAlive{false};
     uint16_t m_nPortNumber = 0;
+    platform::PortOpenFailure m_openFailure;
 
     platform::IMessageSink* m_pSink = nullptr;
     platform::IPrompts* m_pPrompts = nullptr;

@@ -8,16 +8,16 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "platform/version.h"
+
 namespace oriel {
 
 namespace {
 
 // Two parts so that a release only rewrites the head: the current version on
-// top, the older ones below.
+// top, the older ones below. The title lines above them come from the
+// build's version, which the newest entry must name.
 constexpr char kChangeLogHead[] =
-    "Alder2 Downloader v0.3\r\n"
-    "ORIEL Tools\r\n"
-    "\r\n"
     "------------------------------------------------------------\r\n"
     "v0.3  built 2026-12-08\r\n"
     "  Hardware : PCF5213 baseband; NOR Spansion S71WS128NC0, S71WS128PC0\r\n"
@@ -28,7 +28,10 @@ constexpr char kChangeLogHead[] =
     "  - Image rows with start address, size and CRC-32; DOWNLOAD,\r\n"
     "    All Download, Power ON after download.\r\n"
     "  - Sector dialog for Erase... and Dump...\r\n"
-    "  - Settings kept between runs.\r\n";
+    "  - Settings kept between runs.\r\n"
+    "  - Installs as a Debian package with menu entries, manual pages\r\n"
+    "    and shell completion; the COM list shows the serial ports\r\n"
+    "    present; a port that cannot be opened says why.\r\n";
 
 constexpr char kChangeLogTail[] =
     "------------------------------------------------------------\r\n"
@@ -49,8 +52,13 @@ constexpr char kChangeLogTail[] =
 
 }  // namespace
 
+std::string ConsoleTitle() {
+    return std::string("Alder2 Downloader v") + platform::SuiteVersion();
+}
+
 std::string ChangeLogText() {
-    return std::string(kChangeLogHead) + kChangeLogTail;
+    return ConsoleTitle() + "\r\n" + platform::VersionLine("oriel_downloader") +
+           "\r\nORIEL Tools\r\n\r\n" + kChangeLogHead + kChangeLogTail;
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {

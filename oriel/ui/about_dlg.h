@@ -6,7 +6,11 @@
 
 namespace oriel {
 
-// The change log the About box shows.
+// The console's title with the build's version: "Alder2 Downloader v0.3".
+std::string ConsoleTitle();
+
+// The change log the About box shows, under the title and the version line
+// that --version prints.
 std::string ChangeLogText();
 
 class CAboutDlg : public QDialog {

@@ -11,6 +11,8 @@ namespace oriel {
 CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(kSettingsOrganisation);
     setApplicationName(kSettingsApplication);
+    // The menu entry the desktop matches the window to (its icon and name).
+    setDesktopFileName("oriel_downloader");
 }
 
 int CDownloaderApp::Run() {

@@ -5,21 +5,27 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QTabBar>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "oriel/engine/crc32.h"
 #include "oriel/engine/file_object.h"
 #include "oriel/engine/nor_download.h"
+#include "oriel/link/port_choice.h"
 #include "oriel/link/port_names.h"
 #include "oriel/link/serial_port.h"
 #include "oriel/mfx/code_page.h"
@@ -100,6 +106,7 @@ CDownloaderDlg::CDownloaderDlg(CSerialPort& port, platform::ISettingsStore& sett
     m_port.SetMessageSink(&m_target);
     m_target.SetHandler([this](const platform::WindowMessage& msg) { m_session.OnMessage(msg); });
     m_session.Download().SetFileChecks([this] { return FileChecks(); });
+    m_portWatch.SetChangedAction([this] { RefreshComList(); });
     ConnectActions();
     Initialise();
     resize(std::max(sizeHint().width(), 660), 780);
@@ -128,7 +135,7 @@ QWidget* CDownloaderDlg::Control(int nId) const {
 // --- layout ------------------------------------------------------------------
 
 void CDownloaderDlg::BuildUi() {
-    setWindowTitle("Alder2 Downloader v0.3");
+    setWindowTitle(Qs(ConsoleTitle()));
     setWindowIcon(style()->standardIcon(QStyle::SP_DriveFDIcon));
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setSizeGripEnabled(true);
@@ -166,9 +173,24 @@ QWidget* CDownloaderDlg::BuildConnectionArea() {
     auto* pSerial = new QGroupBox(" Serial Port ");
     auto* pSerialGrid = new QGridLayout(pSerial);
     m_pComList = Add(IDC_COM_LIST, new QComboBox);
+    // The drop-down shows beside each COM number the port present it opens,
+    // and below them the ports no COM number opens yet.
+    m_pComModel = new QStandardItemModel(0, 3, m_pComList);
     for (uint16_t n = 1; n <= kMaxPortNumber; ++n) {
-        m_pComList->addItem(Qs(platform::Format("COM%d", n)));
+        m_pComModel->appendRow({new QStandardItem(Qs(platform::Format("COM%d", n))),
+                                new QStandardItem, new QStandardItem});
     }
+    auto* pComView = new QTreeView;
+    pComView->setHeaderHidden(true);
+    pComView->setRootIsDecorated(false);
+    pComView->setItemsExpandable(false);
+    pComView->setUniformRowHeights(true);
+    pComView->setAllColumnsShowFocus(true);
+    pComView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    pComView->header()->setStretchLastSection(false);
+    m_pComList->setModel(m_pComModel);
+    m_pComList->setView(pComView);
+    m_pComList->setModelColumn(0);
     m_pComList->setMaxVisibleItems(kMaxPortNumber);
     m_pPortPath = Add(IDC_PORT_PATH, ReadOnlyEdit());
     m_pPortPath->setToolTip("Device this COM number opens (settings group \"Ports\")");
@@ -459,9 +481,14 @@ void CDownloaderDlg::Initialise() {
         ClampIndex(m_settings.GetInt(kSettingsGroup, "SPEED", 0), kSpeedCount));
     m_pModeList->setCurrentIndex(
         ClampIndex(m_settings.GetInt(kSettingsGroup, "Mode", 0), kModeCount));
-    ShowPortPath();
+    RefreshComList();
     SyncControls();
     m_bInitialising = false;
+}
+
+void CDownloaderDlg::SetPortScan(const platform::SerialPortScan& scan) {
+    m_portWatch.SetScan(scan);
+    RefreshComList();
 }
 
 HandshakeSettings CDownloaderDlg::Choices() const {
@@ -571,8 +598,11 @@ void CDownloaderDlg::OnListChanged(int nId) {
         return;
     }
     if (nId == IDC_COM_LIST) {
-        m_settings.SetInt(kSettingsGroup, "COM", m_pComList->currentIndex());
-        ShowPortPath();
+        if (m_pComList->currentIndex() >= kMaxPortNumber) {
+            TakeListedPort(m_pComList->currentIndex());
+        } else {
+            ComChosen();
+        }
     } else if (nId == IDC_SPEED_LIST) {
         m_settings.SetInt(kSettingsGroup, "SPEED", m_pSpeedList->currentIndex());
     } else {
@@ -596,22 +626,94 @@ void CDownloaderDlg::OnAutoToggled(bool bOn) {
     m_settings.SetInt(kSettingsGroup, "Auto", m_bAuto);
 }
 
+void CDownloaderDlg::ComChosen() {
+    m_settings.SetInt(kSettingsGroup, "COM", m_pComList->currentIndex());
+    ShowPortPath();
+}
+
 void CDownloaderDlg::ShowPortPath() {
     const auto nPort = static_cast<uint16_t>(m_pComList->currentIndex() + 1);
-    const QString path = Qs(ResolvePortPath(&m_settings, nPort));
-    m_pPortPath->setText(path);
+    const std::string path = ResolvePortPath(&m_settings, nPort);
+    m_pPortPath->setText(Qs(path));
     m_pPortPath->setCursorPosition(0);
-    m_pPortPath->setToolTip(path);
+    const platform::SerialPortInfo* pPort = platform::FindPort(m_portWatch.Ports(), path);
+    std::string tip = path;
+    if (pPort == nullptr) {
+        tip += "\n(not among the serial ports present)";
+    } else if (!pPort->Description().empty()) {
+        tip += "\n" + pPort->Description();
+    }
+    m_pPortPath->setToolTip(Qs(tip));
+}
+
+void CDownloaderDlg::RefreshComList() {
+    const std::vector<platform::SerialPortInfo>& ports = m_portWatch.Ports();
+    const std::vector<ComMapping> mappings = MapComNumbers(ports, &m_settings);
+    const std::vector<const platform::SerialPortInfo*> unmapped = UnmappedPorts(ports, mappings);
+    const QSignalBlocker block(m_pComList);
+    const int nCurrent = m_pComList->currentIndex();
+    auto setRow = [this](int nRow, const platform::SerialPortInfo* pPort) {
+        m_pComModel->item(nRow, kComColumnPort)->setText(pPort ? Qs(pPort->strName) : QString());
+        m_pComModel->item(nRow, kComColumnDescription)
+            ->setText(pPort ? Qs(pPort->Description()) : QString());
+        m_pComModel->item(nRow, 0)->setData(pPort ? Qs(pPort->strPath) : QVariant(), Qt::UserRole);
+    };
+    for (const ComMapping& m : mappings) {
+        setRow(m.nPort - 1, m.pPresent);
+    }
+    m_pComModel->setRowCount(kMaxPortNumber + static_cast<int>(unmapped.size()));
+    for (size_t i = 0; i < unmapped.size(); ++i) {
+        const int nRow = kMaxPortNumber + static_cast<int>(i);
+        for (int nColumn = 0; nColumn < 3; ++nColumn) {
+            if (m_pComModel->item(nRow, nColumn) == nullptr) {
+                m_pComModel->setItem(nRow, nColumn, new QStandardItem);
+            }
+        }
+        m_pComModel->item(nRow, 0)->setText("(new)");
+        setRow(nRow, unmapped[i]);
+    }
+    m_pComList->setCurrentIndex(std::clamp(nCurrent, 0, kMaxPortNumber - 1));
+    m_pComList->setMaxVisibleItems(m_pComModel->rowCount());
+    // The drop-down is as wide as its columns, whatever the closed list's width.
+    auto* pView = static_cast<QTreeView*>(m_pComList->view());
+    int nWidth = 0;
+    for (int nColumn = 0; nColumn < 3; ++nColumn) {
+        pView->resizeColumnToContents(nColumn);
+        nWidth += pView->columnWidth(nColumn);
+    }
+    pView->setMinimumWidth(nWidth + pView->verticalScrollBar()->sizeHint().width() + 8);
+    ShowPortPath();
+}
+
+void CDownloaderDlg::TakeListedPort(int nIndex) {
+    const std::string path =
+        m_pComModel->item(nIndex, 0)->data(Qt::UserRole).toString().toStdString();
+    const uint16_t nPort = FreeComNumber(MapComNumbers(m_portWatch.Ports(), &m_settings));
+    const QSignalBlocker block(m_pComList);
+    if (path.empty() || nPort == 0) {
+        m_pComList->setCurrentIndex(
+            ClampIndex(m_settings.GetInt(kSettingsGroup, "COM", 0), kMaxPortNumber));
+        m_prompts.MessageBox(
+            "Every COM number opens a port that is present: choose a COM number and change its "
+            "device with Device...",
+            platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        return;
+    }
+    m_settings.SetString("Ports", PortSettingsKey(nPort), path);
+    m_pComList->setCurrentIndex(nPort - 1);
+    RefreshComList();
+    ComChosen();
 }
 
 void CDownloaderDlg::OnEditPortPath() {
     const auto nPort = static_cast<uint16_t>(m_pComList->currentIndex() + 1);
-    CPortSettingsDlg dlg(nPort, ResolvePortPath(&m_settings, nPort), m_prompts, this);
+    CPortSettingsDlg dlg(nPort, ResolvePortPath(&m_settings, nPort), m_prompts, this,
+                         m_portWatch.Scan());
     if (dlg.exec() != QDialog::Accepted) {
         return;
     }
     m_settings.SetString("Ports", PortSettingsKey(nPort), dlg.Path());
-    ShowPortPath();
+    RefreshComList();
 }
 
 // --- image rows --------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "oriel/ui/control_ids.h"
 #include "oriel/ui/downloader_session.h"
 #include "platform/qt_message_target.h"
+#include "platform/qt_port_watch.h"
 #include "platform/qt_timer_service.h"
 
 class QCheckBox;
@@ -23,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QStandardItemModel;
 class QTabBar;
 class QTextEdit;
 class QWidget;
@@ -80,6 +82,14 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     // What START hands to the handshake.
     HandshakeSettings Choices() const;
 
+    // Where the serial ports present are looked for (tests); lists at once.
+    void SetPortScan(const platform::SerialPortScan& scan);
+    // The COM list's rows: "COM1".."COM20", then the ports present that no
+    // COM number opens yet, as "(new)"; the path each row stands for.
+    static constexpr int kComColumnPort = 1;
+    static constexpr int kComColumnDescription = 2;
+    QStandardItemModel* ComModel() const { return m_pComModel; }
+
   private:
     struct ImageRow {
         QGroupBox* pGroup = nullptr;
@@ -131,6 +141,12 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     int PathIndexOfRow(int nRow) const;
     bool ShowFileInfo(int nRow, const std::string& strPath);
     void ShowPortPath();
+    // The COM list's port columns and "(new)" rows from the ports present.
+    void RefreshComList();
+    // A "(new)" row was chosen: its port goes to a free COM number, which
+    // becomes the choice.
+    void TakeListedPort(int nIndex);
+    void ComChosen();
     void Fail(const char* pszMessage);
 
     CSerialPort& m_port;
@@ -140,11 +156,13 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     CDownloaderSession m_session;
     // The session's prompts: receive wake-ups wait while one is open.
     platform::IPrompts& m_prompts;
+    platform::CQtPortWatch m_portWatch;
 
     std::map<int, QWidget*> m_controls;
     std::array<ImageRow, 4> m_rows{};  // [1]..[3]
     QTabBar* m_pTab = nullptr;
     QComboBox* m_pComList = nullptr;
+    QStandardItemModel* m_pComModel = nullptr;
     QComboBox* m_pSpeedList = nullptr;
     QComboBox* m_pModeList = nullptr;
     QLineEdit* m_pPortPath = nullptr;

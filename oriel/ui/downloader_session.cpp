@@ -86,6 +86,12 @@ bool CDownloaderSession::Start(const HandshakeSettings& settings) {
     }
     const auto nPort = static_cast<uint16_t>(settings.nComIndex + 1);
     if (!m_port.Open(nPort, kBaudTable[0], false)) {
+        // The log says why (missing, held by whom, not permitted and how to
+        // get access) before the box, which keeps its own text.
+        const platform::PortOpenFailure& why = m_port.OpenFailure();
+        if (why.problem != platform::PortProblem::None) {
+            m_engine.Log("\r\n** " + m_port.PortName() + ": " + why.Text("\r\n** ") + "\r\n");
+        }
         m_engine.Message("Port Initialization Failed!");
         return false;
     }

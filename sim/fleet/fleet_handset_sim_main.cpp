@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "sim/fleet/fleet_handset.h"
 #include "sim/fleet/fleet_options.h"
 
 int main(int argc, char** argv) {
+    if (platform::PrintVersionIfAsked(argc, argv, "fleet_handset_sim")) {
+        return 0;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     fleetsim::FleetCommandLine cl;
     std::string error;

@@ -20,7 +20,7 @@ std::string ModemLinkName(const std::string& strSerial) {
 }
 
 const char* FleetUsage() {
-    return "usage: fleet_handset_sim --dir DIR --count N --store DIR [options]\n"
+    return "Usage: fleet_handset_sim --dir DIR --count N --store DIR [options]\n"
            "  --dir DIR             publish the handsets' port links in DIR (created if missing):\n"
            "                        usb-Sim_Handset_<SERIAL>-if01 for the PDA interface, and "
            "after\n"

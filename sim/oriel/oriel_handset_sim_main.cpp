@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "sim/oriel/oriel_handset.h"
 #include "sim/oriel/sim_command_line.h"
 
 int main(int argc, char** argv) {
+    if (platform::PrintVersionIfAsked(argc, argv, "oriel_handset_sim")) {
+        return 0;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     orielsim::SimCommandLine cl;
     std::string error;

@@ -3,7 +3,7 @@
 namespace orielsim {
 
 const char* SimUsage() {
-    return "usage: oriel_handset_sim --link PATH [options]\n"
+    return "Usage: oriel_handset_sim --link PATH [options]\n"
            "  --link PATH            make PATH a symbolic link to the handset's port\n"
            "  --nor FILE             keep the 16 MB NOR in FILE (created erased if missing)\n"
            "  --nand DIR             keep the NAND file system under DIR (created if missing;\n"

@@ -16,6 +16,7 @@
 
 #include "cli/oriel/cli_options.h"
 #include "cli/oriel/cli_runner.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -191,55 +192,8 @@ TEST(OrielCliOutput, LogLineEndsBecomePlain) {
     EXPECT_EQ(orielcli::PlainLineEnds("100%s\r"), "100%s\r");
 }
 
-// Runs a program, returning its exit status and what it printed.
-struct Ran {
-    int nStatus = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(int fd) {
-    std::string s;
-    char buf[4096];
-    ssize_t r = 0;
-    while ((r = read(fd, buf, sizeof buf)) > 0) {
-        s.append(buf, static_cast<size_t>(r));
-    }
-    return s;
-}
-
-Ran RunProgram(const std::vector<std::string>& argv) {
-    int out[2], err[2];
-    Ran ran;
-    if (pipe(out) != 0 || pipe(err) != 0) {
-        return ran;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    // stderr is small; read stdout to its end first.
-    ran.out = ReadAll(out[0]);
-    ran.err = ReadAll(err[0]);
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ran.nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return ran;
-}
+using testsupport::Ran;
+using testsupport::RunProgram;
 
 // The simulator program on a link in a temporary folder.
 class SimProcess {
@@ -518,7 +472,7 @@ TEST(OrielCliProgram, AHandsetThatNeverCompletesTheWritingTimesOut) {
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
-// A run in the background, stdout read as it comes.
+// A run in the background, stdout and stderr read as they come.
 class Background {
   public:
     explicit Background(const std::vector<std::string>& argv) {
@@ -529,8 +483,7 @@ class Background {
         m_pid = fork();
         if (m_pid == 0) {
             dup2(out[1], STDOUT_FILENO);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDERR_FILENO);
+            dup2(out[1], STDERR_FILENO);
             close(out[0]);
             std::vector<char*> args;
             for (const std::string& a : argv) {
@@ -552,7 +505,7 @@ class Background {
             close(m_fd);
         }
     }
-    // Reads stdout until the text has appeared; false at its end.
+    // Reads until the text has appeared; false at the end of the output.
     bool WaitFor(const std::string& text) {
         char buf[4096];
         while (m_out.find(text) == std::string::npos) {
@@ -567,11 +520,22 @@ class Background {
     // Sends the signal and waits; the exit status, or -signal when killed.
     int Signal(int nSignal) {
         kill(m_pid, nSignal);
+        return Finish();
+    }
+    // Reads what is left of the output and waits for the end.
+    int Finish() {
+        char buf[4096];
+        ssize_t r = 0;
+        while ((r = read(m_fd, buf, sizeof buf)) > 0) {
+            m_out.append(buf, static_cast<size_t>(r));
+        }
         int status = 0;
         waitpid(m_pid, &status, 0);
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
+
+    const std::string& Output() const { return m_out; }
 
   private:
     pid_t m_pid = -1;
@@ -630,34 +594,15 @@ TEST(OrielCliProgram, AVanishedHandsetEndsTheRunAtOnce) {
     const std::string out = dir + "/dump.hex";
     auto sim = std::make_unique<SimProcess>(std::vector<std::string>{});
     ASSERT_TRUE(sim->Ready());
-    const std::string link = sim->Link();
-    int err[2];
-    ASSERT_EQ(pipe(err), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(err[1], STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        execl(ORIEL_CLI_PATH, ORIEL_CLI_PATH, "--port", link.c_str(), "--mode", "tat", "--speed",
-              "921600", "--timeout", "60", "dump", "4-20", out.c_str(), nullptr);
-        _exit(127);
-    }
-    close(err[1]);
-    // Once the dump is under way (its file exists), the handset goes.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (FilesIn(dir).empty() && std::chrono::steady_clock::now() < deadline) {
-        usleep(20000);
-    }
-    usleep(300000);
+    Background run({ORIEL_CLI_PATH, "--port", sim->Link(), "--mode", "tat", "--speed", "921600",
+                    "--timeout", "60", "dump", "4-20", out});
+    ASSERT_TRUE(run.WaitFor("Dumping sector (0x10040000)"));
     sim.reset();
     const auto t0 = std::chrono::steady_clock::now();
-    const std::string errText = ReadAll(err[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int nStatus = run.Finish();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), orielcli::kExitFailed) << errText;
+    const std::string& errText = run.Output();
+    EXPECT_EQ(nStatus, orielcli::kExitFailed) << errText;
     EXPECT_NE(errText.find("message: The handset's port went away!"), std::string::npos) << errText;
     EXPECT_NE(errText.find("dump failed in state WAIT_DUMP_BLOCK (24): ** The handset's port went "
                            "away ("),

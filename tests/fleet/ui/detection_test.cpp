@@ -159,6 +159,35 @@ TEST_F(Detection, AnInterfaceThatDoesNotAnswerIsNotTaken) {
     EXPECT_EQ(board.TopFreeSlot(), 0);
 }
 
+// An interface that is there but cannot be opened is said with its cause;
+// interfaces this program's slots hold are their normal state, not a cause.
+TEST_F(Detection, AnInterfaceThatCannotBeOpenedIsSaidWithItsCause) {
+    Plug("0001");
+    const std::string file = m_dir + "/not-a-tty";
+    std::ofstream(file) << "x";
+    const std::string name = "usb-Sim_Handset_0007-if01";
+    fs::create_symlink(file, m_dir + "/" + name);
+    detection->OnDeviceEvent({name, true});
+    EXPECT_EQ(attached, std::vector<int>{0});
+    const std::string path = m_dir + "/" + name;
+    EXPECT_EQ(board.Log(), "PDA Device 1 detected.\r\nPDA Device not found.\r\n" + path +
+                               ": not a serial port (no terminal device)\r\nchoose a serial "
+                               "device, for example one under /dev/serial/by-id\r\n");
+    EXPECT_EQ(detection->TakeOpenFailure(),
+              path +
+                  ": not a serial port (no terminal device)\nchoose a serial device, for "
+                  "example one under /dev/serial/by-id");
+    EXPECT_EQ(detection->TakeOpenFailure(), "");
+
+    // A link whose device has gone says where it led.
+    fs::remove(path);
+    fs::create_symlink(m_dir + "/gone", path);
+    detection->OnDeviceEvent({name, true});
+    EXPECT_NE(detection->TakeOpenFailure().find(path + ": missing: the link leads to " + m_dir +
+                                                "/gone, which is not there"),
+              std::string::npos);
+}
+
 TEST_F(Detection, TheEighthHandsetStartsTheBatchByItself) {
     for (int i = 0; i < kBoardSlots; ++i) {
         Plug("000" + std::to_string(i));

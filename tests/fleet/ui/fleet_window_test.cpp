@@ -20,6 +20,7 @@
 #include "fleet/ui/fleet_controls.h"
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
+#include "platform/version.h"
 
 namespace {
 
@@ -68,6 +69,21 @@ TEST_F(FleetWindow, StartsWithOneSlotShownAndTheOptionsLocked) {
     EXPECT_FALSE(dlg->Control(1022)->isEnabled());
     EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1047))->isChecked());
     EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 0 device(s) detected.");
+}
+
+// The About box keeps its own lines and says the version --version says.
+TEST_F(FleetWindow, TheAboutBoxShowsTheSuitesVersion) {
+    QAction* pAbout = nullptr;
+    for (QAction* a : dlg->findChildren<QAction*>()) {
+        if (a->text() == "About FLDL...") {
+            pAbout = a;
+        }
+    }
+    ASSERT_NE(pAbout, nullptr);
+    pAbout->trigger();
+    EXPECT_EQ(prompts.MessageTexts(),
+              std::vector<std::string>{"Multi-Threaded CrewDownloader\nVersion 2.0 (2007.10.29)\n" +
+                                       platform::VersionLine("fleet_downloader")});
 }
 
 TEST_F(FleetWindow, ChoosingAPlatformOpensTheImageButtonsAndDetectWaitsForAnImage) {

@@ -4,6 +4,10 @@
 // code.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
 #include "fleet/images/container.h"
 #include "fleet/images/image_checksum.h"
 #include "fleet/worker/download_from_files.h"
@@ -315,6 +319,29 @@ class FaultTest : public ::testing::Test {
         EXPECT_EQ(rig->Start(program, options).nStarted, 1);
         return rig->Finish();
     }
+    // The container job on a handset whose modem never publishes its link,
+    // the slot holding COM number 4242 from an earlier detection; fnBefore
+    // runs just before the start.
+    std::vector<Posted> NoModemLinkJob(const std::function<void()>& fnBefore = {}) {
+        fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+        settings.bNoModem = true;
+        rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
+        fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+        phone.modemPortWait = 300ms;
+        fleet::SetPhoneSettings(phone);
+        images = B000ffJob();
+        const std::string program = rig->PackContainer(images);
+        rig->ChoosePhone(images.phone);
+        rig->Attach();
+        rig->slots.phoneComNumbers[0] = 4242;
+        if (fnBefore) {
+            fnBefore();
+        }
+        fleet::SlotStartOptions options;
+        options.bPhoneChosen = true;
+        EXPECT_EQ(rig->Start(program, options).nStarted, 1);
+        return rig->Finish();
+    }
     static Fault Wrong(Step step, int index) { return {Fault::Kind::Wrong, step, index, 0}; }
 
     std::unique_ptr<CWorkerRig> rig;
@@ -362,30 +389,32 @@ TEST_F(FaultTest, RefusedBlockIs313WithThePercentageReached) {
 }
 
 TEST_F(FaultTest, AModemPortThatNeverAppearsIs315Then302) {
-    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
-    settings.bNoModem = true;
-    fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
     // A number detection found earlier; its port never comes.
-    const auto posted = [&] {
-        rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
-        phone = fleet::CurrentPhoneSettings();
-        phone.modemPortWait = 300ms;
-        fleet::SetPhoneSettings(phone);
-        images = B000ffJob();
-        const std::string program = rig->PackContainer(images);
-        rig->ChoosePhone(images.phone);
-        rig->Attach();
-        rig->slots.phoneComNumbers[0] = 4242;
-        fleet::SlotStartOptions options;
-        options.bPhoneChosen = true;
-        EXPECT_EQ(rig->Start(program, options).nStarted, 1);
-        return rig->Finish();
-    }();
+    const auto posted = NoModemLinkJob();
     const std::vector<Posted> steps = Steps(posted);
     ASSERT_GE(steps.size(), 4u);
     EXPECT_EQ(
         std::vector<Posted>(steps.end() - 4, steps.end()),
         (std::vector<Posted>{Phone(300), Phone(315, 4242), Phone(303, 4242), Phone(302, 4242)}));
+}
+
+// A modem port that is there but cannot be opened: the slot log says why
+// just before 302.
+TEST_F(FaultTest, AModemPortThatWillNotOpenIs302WithItsCause) {
+    const auto posted = NoModemLinkJob([this] {
+        // Its "tty" is a plain file whose name ends in the number detection found.
+        const std::string file = rig->DevDir() + "/../modem4241";
+        std::ofstream(file) << "x";
+        std::filesystem::create_symlink(file, rig->DevDir() + "/usb-Sim_Modem_0001-if00");
+    });
+    ASSERT_GE(posted.size(), 2u);
+    EXPECT_EQ(posted.back(), Phone(302, 4242));
+    const Posted& why = posted[posted.size() - 2];
+    EXPECT_EQ(why.nMsg, fleet::WM_SLOT_LOG);
+    EXPECT_EQ(why.text, "PHONE-" + rig->DevDir() +
+                            "/usb-Sim_Modem_0001-if00: not a serial port (no terminal device)\r\n"
+                            "PHONE-choose a serial device, for example one under "
+                            "/dev/serial/by-id\r\n");
 }
 
 TEST_F(FaultTest, NoComNumberIs302WithoutAnOpen) {

@@ -243,15 +243,22 @@ TEST_F(SerialPortTest, MissingOrHeldPortFailsSilently) {
     settings.SetString("Ports", "COM4", "/nonexistent/tty-handset");
     EXPECT_FALSE(port->Open(4, 115200, false));
     EXPECT_FALSE(port->IsOpen());
+    // Silently, but the cause is kept for whoever reports the failure.
+    EXPECT_EQ(port->OpenFailure().problem, platform::PortProblem::Missing);
+    EXPECT_EQ(port->OpenFailure().strCause, "/nonexistent/tty-handset: missing: no such device");
 
     ASSERT_TRUE(port->Open(3, 115200, false));
+    EXPECT_EQ(port->OpenFailure().problem, platform::PortProblem::None);
     oriel::CSerialPort other;
     other.SetPrompts(&prompts);
     other.SetSettings(&settings);
     EXPECT_FALSE(other.Open(3, 115200, false));
+    EXPECT_EQ(other.OpenFailure().problem, platform::PortProblem::Busy);
+    EXPECT_TRUE(other.OpenFailure().HeldByThisProcess());
     EXPECT_TRUE(port->IsOpen());
     port->Close();
     EXPECT_TRUE(other.Open(3, 115200, false));  // free again once closed
+    EXPECT_EQ(other.OpenFailure().problem, platform::PortProblem::None);
     other.Close();
     EXPECT_TRUE(prompts.m_messages.empty());
 }
@@ -260,12 +267,14 @@ TEST_F(SerialPortTest, RefusedLineSettingsShowFailAndCloseAgain) {
     settings.SetString("Ports", "COM5", "/dev/null");  // opens, but is no serial line
     EXPECT_FALSE(port->Open(5, 115200, false));
     EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Fail!!"});
+    EXPECT_EQ(port->OpenFailure().problem, platform::PortProblem::NotATerminal);
     EXPECT_FALSE(port->IsOpen());
     EXPECT_FALSE(port->IsThreadRunning());
     // A rate the line does not offer is refused the same way.
     prompts.m_messages.clear();
     EXPECT_FALSE(port->Open(3, 123456, false));
     EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Fail!!"});
+    EXPECT_EQ(port->OpenFailure().problem, platform::PortProblem::None);  // the port is fine
     ASSERT_TRUE(port->Open(3, 115200, false));
     EXPECT_FALSE(port->SetLineFormat(123456, 8, oriel::Parity::Even, oriel::StopBits::One));
     port->Close();

@@ -5,10 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,8 +23,29 @@
 #include "oriel/ui/downloader_dlg.h"
 #include "platform/qsettings_store.h"
 #include "platform/scripted_prompts.h"
+#include "platform/serial_port_list.h"
 
 namespace consoletest {
+
+// Runs fn on the dialog that opens modally next, once it is up.
+inline void OnNextModal(std::function<void(QWidget*)> fn) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            fn(w);
+        }
+    });
+    timer->start();
+}
+
+inline void ClickOk(QWidget* pDlg) {
+    auto* box = pDlg->findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    box->button(QDialogButtonBox::Ok)->click();
+}
 
 class ConsoleTest : public ::testing::Test {
   protected:
@@ -41,11 +67,20 @@ class ConsoleTest : public ::testing::Test {
         return *store;
     }
 
-    // A new dialog on the same settings, as the next run of the program.
+    // A new dialog on the same settings, as the next run of the program. It
+    // looks for serial ports in the test's own by-id folder (not there until
+    // a test makes it), never at the machine's.
     oriel::CDownloaderDlg& Open() {
         dlg.reset();
         dlg = std::make_unique<oriel::CDownloaderDlg>(port, Store(), prompts);
+        dlg->SetPortScan(PortScan());
         return *dlg;
+    }
+    platform::SerialPortScan PortScan() const {
+        platform::SerialPortScan scan;
+        scan.strByIdFolder = Path("by-id");
+        scan.bUnlinked = false;
+        return scan;
     }
 
     // What a fresh reader of the settings file sees.

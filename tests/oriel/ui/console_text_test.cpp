@@ -10,6 +10,7 @@
 #include "oriel/ui/about_dlg.h"
 #include "oriel/ui/console_text.h"
 #include "oriel/ui/port_settings_dlg.h"
+#include "platform/version.h"
 
 namespace {
 
@@ -62,6 +63,12 @@ TEST(ConsoleText, DevicePathsMustBeAbsoluteAndPrintable) {
 
 TEST(ConsoleText, ChangeLogListsVersionsNewestFirst) {
     const std::string text = ChangeLogText();
+    // The box says the version --version says, and the newest entry is that version's.
+    const std::string version = platform::SuiteVersion();
+    EXPECT_TRUE(text.starts_with("Alder2 Downloader v" + version + "\r\n" +
+                                 platform::VersionLine("oriel_downloader") + "\r\n"))
+        << text;
+    EXPECT_EQ(text.find("v" + version + "  built"), text.find("  built") - version.size() - 1);
     const size_t v3 = text.find("v0.3  built");
     const size_t v2 = text.find("v0.2  built");
     const size_t v1 = text.find("v0.1  built");

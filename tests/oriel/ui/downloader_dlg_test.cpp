@@ -27,7 +27,9 @@
 namespace {
 
 using namespace oriel;
+using consoletest::ClickOk;
 using consoletest::ConsoleTest;
+using consoletest::OnNextModal;
 
 // Every control the enabling rules name, with a name for failure messages.
 const std::map<int, const char*> kTableControls = {
@@ -494,26 +496,6 @@ TEST_F(DialogTest, AFifoAsImageIsRefusedWithoutEverBeingOpened) {
     writer.join();
     ::close(fd);
     Click(IDC_STOP);
-}
-
-// Runs fn on the dialog that opens modally next, once it is up.
-void OnNextModal(std::function<void(QWidget*)> fn) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            fn(w);
-        }
-    });
-    timer->start();
-}
-
-void ClickOk(QWidget* pDlg) {
-    auto* box = pDlg->findChild<QDialogButtonBox*>();
-    ASSERT_NE(box, nullptr);
-    box->button(QDialogButtonBox::Ok)->click();
 }
 
 TEST_F(DialogTest, TheDeviceOfAComNumberIsEditedFromTheDialog) {
