@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "fleet/pda/pda_commands.h"
 #include "platform/format.h"
 
 namespace fleet {
@@ -88,6 +89,11 @@ int CDetection::DetectPda() {
             std::equal(reply, reply + 4, kAccepted)) {
             m_astrPhonePath[static_cast<size_t>(nSlot)].clear();
             m_anPhoneCom[static_cast<size_t>(nSlot)] = 0;
+            CPdaCommands commands(port);
+            commands.Attached();
+            if (m_bBacklightOff) {
+                commands.BacklightOff();
+            }
             if (m_fnAttached) {
                 m_fnAttached(nSlot);
             }

@@ -36,10 +36,11 @@ class CDetection {
     CDetection(CSlotBoard& board, std::array<UsbDevicePort, kBoardSlots>& ports,
                DetectionConfig config);
 
-    // What the window does around an accepted handset: send PDA_ATTACHED
-    // (and the backlight command when asked), press "Start downloading"
-    // or enable it.
+    // An accepted handset is told so (PDA_ATTACHED, and PDA_BACKLIGHT_OFF
+    // when the option is set) before the slot takes it; then the window is
+    // told of the slot, and presses "Start downloading" or enables it.
     void SetAttachedAction(SlotAction fn) { m_fnAttached = std::move(fn); }
+    void SetBacklightOff(bool b) { m_bBacklightOff = b; }
     void SetStartAction(std::function<void()> fn) { m_fnStart = std::move(fn); }
     void SetEnableStartAction(std::function<void()> fn) { m_fnEnableStart = std::move(fn); }
     // The modem port of a watching slot has appeared: set its event.
@@ -71,6 +72,7 @@ class CDetection {
     std::function<void()> m_fnEnableStart;
     SlotAction m_fnPhonePort;
     bool m_bStartImmediately = true;
+    bool m_bBacklightOff = false;
     std::array<std::string, kBoardSlots> m_astrPhonePath{};
     std::array<std::atomic<int32_t>, kBoardSlots> m_anPhoneCom{};
 };

@@ -632,6 +632,7 @@ void CMultiDownloadDlg::OnDeviceFolder() {
     QCoreApplication::sendPostedEvents(&m_target);
     for (const DeviceLinkEvent& e : m_watch.ReadEvents()) {
         m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
+        m_pDetection->SetBacklightOff(static_cast<QCheckBox*>(Control(IDC_BACKLIGHT))->isChecked());
         m_pDetection->OnDeviceEvent(e);
     }
     ShowLog();

@@ -47,13 +47,18 @@ class FakeInterface {
         while (!m_bStop) {
             const std::vector<uint8_t> b = m_pty.ReadAvailable(std::chrono::milliseconds(5));
             got.insert(got.end(), b.begin(), b.end());
-            if (got.size() >= 4) {
+            // The handshake is 4 bytes; a command packet after it is 1024.
+            while (got.size() >= 4) {
                 if (std::string(got.begin(), got.begin() + 4) == "ATUD") {
                     ++m_nHandshakes;
                     m_pty.Write(m_bAnswer ? std::vector<uint8_t>{'O', 'K', 'U', 'D'}
                                           : std::vector<uint8_t>{'N', 'O', 'P', 'E'});
+                    got.erase(got.begin(), got.begin() + 4);
+                } else if (got.size() >= 1024) {
+                    got.erase(got.begin(), got.begin() + 1024);
+                } else {
+                    break;
                 }
-                got.erase(got.begin(), got.begin() + 4);
             }
         }
     }
@@ -254,6 +259,26 @@ TEST_F(SimDetection, SlotsAreTakenFromTheTopAndAResetSlotIsTakenAgain) {
     EXPECT_EQ(attached.back(), 0);
     EXPECT_EQ(board.Slot(0).strDeviceName, Name(third));
     EXPECT_EQ(starts, 0);
+}
+
+TEST_F(SimDetection, AnAcceptedHandsetIsToldSoAndOfTheBacklightWhenAsked) {
+    fleetsim::CSimHandset& first = Plug(1);
+    // PDA_ATTACHED has no reply: the handset may take it a moment later.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (first.Received().size() < 2 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(first.Received(),
+              (std::vector<std::string>{"pda A T U D",
+                                        "pda PDA_ATTACHED 0x00000000 0x00000000 0x00000000"}));
+    EXPECT_TRUE(first.Pda().bAttached);
+    detection->SetBacklightOff(true);
+    fleetsim::CSimHandset& second = Plug(2);
+    EXPECT_EQ(second.Received(),
+              (std::vector<std::string>{"pda A T U D",
+                                        "pda PDA_ATTACHED 0x00000000 0x00000000 0x00000000",
+                                        "pda PDA_BACKLIGHT_OFF 0x00000000 0x00000000 0x00000000"}));
+    EXPECT_EQ(attached, (std::vector<int>{0, 1}));
 }
 
 TEST_F(SimDetection, AHandsetAlreadyInASlotIsNotTakenTwice) {

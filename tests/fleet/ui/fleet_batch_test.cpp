@@ -32,6 +32,7 @@
 #include "platform/settings_store.h"
 #include "sim/fleet/fleet_handset.h"
 #include "tests/fleet/temp_dir.h"
+#include "tests/fleet/wire_sequence.h"
 #include "tests/oriel/ui/qt_wait.h"
 
 namespace {
@@ -82,6 +83,7 @@ class FleetBatchWindow : public ::testing::Test {
         fleet::ContainerTrailer trailer;
         std::string error;
         ASSERT_TRUE(fleet::PackProgram(pack, trailer, error)) << error;
+        m_nPdaOffset = trailer.pdaOffset;
 
         // As the program builds the window.
         m_settings.SetString("Detection", "Folder", DevDir());
@@ -111,8 +113,9 @@ class FleetBatchWindow : public ::testing::Test {
         QTest::mouseClick(button, Qt::LeftButton);
     }
 
-    // The operator's part: platform, phone image, "Multi Download", Detect.
-    void PrepareBatch() {
+    // The operator's part: platform, phone image, "Multi Download" (for
+    // eight slots), Detect.
+    void PrepareBatch(bool bMulti = true) {
         auto* platform = static_cast<QComboBox*>(Dlg().Control(kPlatform));
         ASSERT_TRUE(platform->isEnabled());
         platform->setCurrentIndex(kJuniperEntry);
@@ -120,17 +123,19 @@ class FleetBatchWindow : public ::testing::Test {
         m_prompts.m_openAnswers.push_back(m_dir.Write("phone.bin", m_phone));
         Click(kPhone);
         ASSERT_TRUE(Dlg().Selection().PhoneChosen()) << Dlg().LogText().toStdString();
-        Click(kMulti);
-        ASSERT_TRUE(Dlg().SlotLabel(kHandsets - 1)->isVisible());
+        if (bMulti) {
+            Click(kMulti);
+            ASSERT_TRUE(Dlg().SlotLabel(kHandsets - 1)->isVisible());
+        }
         Click(kDetect);
     }
 
-    // Eight handsets plugged in; the window's loop runs until every slot ended.
-    void RunBatch(std::vector<fleetsim::Fault> faults = {}) {
+    // The handsets plugged in; the window's loop runs until every slot ended.
+    void RunBatch(std::vector<fleetsim::Fault> faults = {}, int nHandsets = kHandsets) {
         fleetsim::FleetOptions options;
         options.strDir = DevDir();
         options.strStoreDir = m_dir.File("store");
-        options.nCount = kHandsets;
+        options.nCount = nHandsets;
         options.settings.nModemDelayMs = 100;
         options.settings.nVerifyDelayMs = 20;
         options.settings.nSignatureDelayMs = 20;
@@ -140,7 +145,7 @@ class FleetBatchWindow : public ::testing::Test {
         ASSERT_TRUE(m_pFleet->Start(error)) << error;
         const fleet::CSlotBoard& board = Dlg().Board();
         ASSERT_TRUE(consoletest::RunEventsUntil(
-            [&] { return board.m_nFinished + board.m_nFailed == kHandsets; }, 180000))
+            [&] { return board.m_nFinished + board.m_nFailed == nHandsets; }, 180000))
             << Dlg().LogText().toStdString();
         // The last messages of the workers.
         consoletest::RunEventsUntil([] { return false; }, 100);
@@ -173,6 +178,18 @@ class FleetBatchWindow : public ::testing::Test {
         EXPECT_EQ(handset.ModemArea(kCodeArea), CodeArea(m_phone));
         EXPECT_EQ(handset.Modem().nEfsErases, 0) << "no phone initialisation was asked for";
         EXPECT_FALSE(handset.Modem().bLaunched) << "Multi Download ends without the launch";
+        EXPECT_EQ(handset.Received(), Wire(false));
+    }
+
+    // What each handset of the batch must have received, with the phone
+    // phase and, unless "Multi Download", the launch.
+    std::vector<std::string> Wire(bool bLaunch) const {
+        fleettest::WireJob job;
+        job.pda = m_pda;
+        job.nPdaOffset = m_nPdaOffset;
+        job.nPhoneLength = m_phone.size();
+        job.bLaunch = bLaunch;
+        return fleettest::ContainerJobWire(job);
     }
 
     // After the batch: the selectors and "reset all" are the operator's again.
@@ -193,6 +210,7 @@ class FleetBatchWindow : public ::testing::Test {
     std::vector<uint8_t> m_eboot;
     std::vector<uint8_t> m_pda;
     std::vector<uint8_t> m_phone;
+    uint32_t m_nPdaOffset = 0;
 };
 
 TEST_F(FleetBatchWindow, EightHandsetsEndBlueHoldingEveryImage) {
@@ -209,6 +227,21 @@ TEST_F(FleetBatchWindow, EightHandsetsEndBlueHoldingEveryImage) {
     EXPECT_EQ(served, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7})) << "each handset in one slot";
     ExpectBatchEnded();
     EXPECT_TRUE(m_prompts.m_messages.empty()) << m_prompts.MessageTexts().front();
+}
+
+TEST_F(FleetBatchWindow, OneHandsetStartedAsItIsDetectedIsLaunched) {
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch(false));
+    ASSERT_TRUE(static_cast<QCheckBox*>(Dlg().Control(kStartImmediately))->isChecked());
+    ASSERT_NO_FATAL_FAILURE(RunBatch({}, 1));
+    EXPECT_EQ(Dlg().Board().m_nFinished, 1);
+    EXPECT_EQ(Dlg().SlotLabel(0)->BackgroundColour(), fleet::kColourBlue);
+    EXPECT_EQ(Dlg().Progress(0)->Text(), "Job Done.Launched!!");
+    fleetsim::CSimHandset& handset = m_pFleet->Handset(0);
+    EXPECT_EQ(handset.Eboot(), m_eboot);
+    EXPECT_EQ(handset.PdaImage(), m_pda);
+    EXPECT_EQ(handset.ModemArea(kCodeArea), CodeArea(m_phone));
+    EXPECT_TRUE(handset.Modem().bLaunched);
+    EXPECT_EQ(handset.Received(), Wire(true));
 }
 
 TEST_F(FleetBatchWindow, TheWindowTakesWorkerMessagesWhileLaterSlotsWaitTheirStart) {
@@ -274,6 +307,11 @@ TEST_F(FleetBatchWindow, AHandsetRefusingAModemBlockEndsRedAndTheOthersBlue) {
         EXPECT_EQ(Dlg().Slots().states[static_cast<size_t>(i)], fleet::kSlotFailed);
         EXPECT_EQ(m_pFleet->Handset(4).FaultsFired(), 1);
         EXPECT_EQ(m_pFleet->Handset(4).PdaImage(), m_pda) << "the PDA side was done";
+        // Everything up to the refused block (the 41st of the code area),
+        // nothing after it.
+        std::vector<std::string> wire = Wire(false);
+        wire.back() = "modem data x41";
+        EXPECT_EQ(m_pFleet->Handset(4).Received(), wire);
     }
     EXPECT_EQ(nRed, 1);
     ExpectBatchEnded();
