@@ -104,6 +104,17 @@ void FillFilesMode(SlotContext& ctx, CImageSelection* pSelection, bool bFilesMod
 
 }  // namespace
 
+bool PdaImagesChosen(const CImageSelection* pSelection) {
+    if (pSelection == nullptr) {
+        return false;
+    }
+    bool bChosen = pSelection->EbootChosen();
+    for (size_t r = 0; r < pSelection->RegionCount(); ++r) {
+        bChosen = bChosen || pSelection->Region(r).bChosen;
+    }
+    return bChosen;
+}
+
 SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& request) {
     SlotStartResult result;
     uint32_t profileIndex = 0;
@@ -160,8 +171,12 @@ SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& requ
                 return result;
             }
         }
+        // Image files the operator chose are written by the files worker
+        // when the program carries no container: the container worker would
+        // find none and report the job done without them.
         const bool bContainer =
-            request.profiles[static_cast<size_t>(request.nPlatformRow)].containerMode != 0;
+            request.profiles[static_cast<size_t>(request.nPlatformRow)].containerMode != 0 &&
+            (bPacked || !PdaImagesChosen(request.pSelection));
         const SlotWorker worker = bContainer ? request.containerWorker : request.filesWorker;
         if (worker == nullptr) {
             Tell(request, "This program has no worker for the chosen platform.");

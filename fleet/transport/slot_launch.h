@@ -117,6 +117,12 @@ struct SlotStartResult {
     int nStarted = 0;
 };
 
+// Starts the worker of every ready slot: the container worker when the
+// platform row is in container mode, unless the program carries no container
+// and the operator chose EBOOT or PDA image files; then the files worker.
 SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& request);
+
+// Whether the selection holds an EBOOT or a PDA region image.
+bool PdaImagesChosen(const CImageSelection* pSelection);
 
 }  // namespace fleet

@@ -55,9 +55,9 @@ class CContainerJob {
 
 StepResult CContainerJob::Eboot(const ContainerTrailer& trailer) {
     const uint32_t ram = m_profile.ramBufferAddress;
-    if (trailer.ebootSize > m_profile.ebootLength) {
-        // Programming only the partition's length would leave a cut EBOOT.
-        m_report.Log(EbootTooLargeText(trailer.ebootSize, m_profile.ebootLength));
+    if (!EbootSizeFits(trailer.ebootSize, m_profile)) {
+        // Exactly the partition's length is programmed from RAM.
+        m_report.Log(EbootSizeText(trailer.ebootSize, m_profile) + "\r\n");
         return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
     }
     if (m_file.Seek(trailer.ebootOffset) != trailer.ebootOffset) {

@@ -159,9 +159,11 @@ class CWorkerRig {
     }
 
     // The operator's combined image for the files worker; the platform row's
-    // container mode cleared so that the window starts the files worker.
-    void ChooseCombined(const JobImages& images, bool bSigned = false) {
-        m_profiles[kRow].containerMode = 0;
+    // container mode cleared so that the window starts the files worker
+    // whatever the program file (kept: only when the program has no container).
+    void ChooseCombined(const JobImages& images, bool bSigned = false,
+                        bool bKeepContainerMode = false) {
+        m_profiles[kRow].containerMode = bKeepContainerMode ? 1 : 0;
         m_profiles[kRow].signatureMode = bSigned ? 1 : 0;
         m_selection.UseProfiles(m_profiles);
         m_selection.OnPlatformSelected(kRow + 1);

@@ -8,6 +8,7 @@
 #include "fleet/images/image_checksum.h"
 #include "fleet/worker/download_from_files.h"
 #include "platform/format.h"
+#include "tests/fleet/wire_sequence.h"
 #include "tests/fleet/worker/worker_rig.h"
 
 namespace {
@@ -162,8 +163,8 @@ TEST(ContainerWorkerTest, AProgramWithoutAContainerGoesStraightToThePhone) {
     ExpectModemAreas(rig, images.phone, false);
 }
 
-// An EBOOT longer than its partition would be programmed cut short; the
-// slot fails before anything is sent to the handset's flash.
+// An EBOOT longer than its partition would be programmed cut short (and a
+// shorter one padded from RAM); the slot fails before anything is sent.
 TEST(ContainerWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
     CWorkerRig rig;
     JobImages images = FlatJob();
@@ -194,22 +195,44 @@ TEST(ContainerWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
     const std::vector<Posted> posted = rig.Finish();
     EXPECT_EQ(LastPdaCode(posted), 208u);
     EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [](const Posted& p) {
-        return p.text == "EBoot image too large: 196618 bytes, the partition holds 196608\r\n";
+        return p.text ==
+               "The EBoot image is 196618 bytes; MTX-Juniper takes an EBoot image of "
+               "exactly 196608 bytes (its EBOOT partition).\r\n";
     }));
     EXPECT_TRUE(rig.Handset().Eboot().empty());
     EXPECT_TRUE(rig.Handset().PdaImage().empty());
+    EXPECT_EQ(rig.Handset().Pda().nRamPackets, 0);
 }
 
-TEST(FilesWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
-    CWorkerRig rig;
-    JobImages images = FlatJob();
-    images.eboot = fleet::PatternBytes(0x30000 + 1, 1);
-    rig.ChooseCombined(images);
-    rig.Attach();
-    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
-    const std::vector<Posted> posted = rig.Finish();
-    EXPECT_EQ(LastPdaCode(posted), 208u);
-    EXPECT_TRUE(rig.Handset().Eboot().empty());
+// The picker refuses such a file; a file that changed since is refused by
+// the worker before a byte is sent, whichever way its size is wrong.
+TEST(FilesWorkerTest, AnEbootThatIsNotThePartitionsLengthIsRefused) {
+    fleet::SetPauseScale(0);
+    for (const size_t size : {size_t{0x30000 + 1}, size_t{0x30000 - 1}}) {
+        fleettest::CTempDir dir;
+        testsupport::CRecordingSink sink;
+        fleet::CFleetSlots slots;
+        const std::vector<fleet::PlatformProfile> profiles = fleet::BuildPlatformProfiles();
+        fleet::CImageFile eboot;
+        ASSERT_TRUE(eboot.Open(dir.Write("eboot.nb0", fleet::PatternBytes(size, 1))));
+        fleet::SlotContext& ctx = slots.contexts[0];
+        ctx.pWindow = &sink;
+        ctx.pProfile = &profiles[2];
+        ctx.pPdaPort = &slots.pdaPorts[0];
+        ctx.pPhonePort = &slots.phonePorts[0];
+        ctx.bEboot = 1;
+        ctx.pEbootFile = &eboot;
+        EXPECT_EQ(fleet::DownloadFromFilesThread(&ctx), -1);
+        const std::vector<Posted> posted = Drain(sink);
+        EXPECT_EQ(LastPdaCode(posted), 208u) << size;
+        EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [&](const Posted& p) {
+            return p.text == "The EBoot image is " + std::to_string(size) +
+                                 " bytes; MTX-Juniper takes an EBoot image of exactly 196608 "
+                                 "bytes (its EBOOT partition).\r\n";
+        })) << size;
+        EXPECT_FALSE(Has(posted, Pda(202))) << "nothing was sent";
+    }
+    fleet::SetPauseScale(1.0);
 }
 
 TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
@@ -224,8 +247,22 @@ TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
     ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), options).nStarted, 1);
     const std::vector<Posted> posted = rig.Finish();
 
-    EXPECT_EQ(rig.Handset().Eboot(), images.eboot) << "EBOOT is programmed, not only sent to RAM";
+    // EBOOT goes to RAM, the profile's EBOOT length of it, with no
+    // programming command for it in this mode; the region is erased, sent
+    // and checked, then the hand-over.
     const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
+    const fleettest::WireProfile wire;
+    const std::vector<std::string> received = rig.Handset().Received();
+    const std::vector<std::string> pdaWire = {
+        fleettest::RamRun(wire.nRam, wire.nEbootLength),
+        fleettest::PdaCommand("PDA_ERASE", wire.nRegionFlash, static_cast<uint32_t>(regionEnd)),
+        fleettest::RamRun(wire.nRam, regionEnd),
+        fleettest::PdaCommand("PDA_VERIFY_CHECKSUM", wire.nRegionFlash,
+                              static_cast<uint32_t>(regionEnd)),
+        fleettest::PdaCommand("PDA_HANDOVER", wire.nLaunch)};
+    ASSERT_GE(received.size(), pdaWire.size());
+    EXPECT_EQ(std::vector<std::string>(received.begin(), received.begin() + 5), pdaWire);
+    EXPECT_TRUE(rig.Handset().Eboot().empty()) << "no EBOOT programming in files mode";
     EXPECT_EQ(rig.Handset().PdaImage(),
               std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
     ExpectModemAreas(rig, images.phone, true);
@@ -244,6 +281,27 @@ TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
     EXPECT_EQ(rig.Handset().Pda().nAcks, static_cast<int>(regionEnd / 520));
 }
 
+// The platform row is in container mode, but the program carries no
+// container: the image files the operator chose are written by the files
+// worker, not skipped by a container worker that reports the job done.
+TEST(FilesWorkerTest, ChosenImageFilesAreWrittenWhenTheProgramHasNoContainer) {
+    CWorkerRig rig;
+    const JobImages images = FlatJob();
+    rig.ChooseCombined(images, false, true);
+    rig.Attach();
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    EXPECT_EQ(Steps(posted).front(), Pda(200));
+    EXPECT_EQ(Steps(posted).back(), Pda(218, 0));
+    const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
+    EXPECT_EQ(rig.Handset().PdaImage(),
+              std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
+    EXPECT_EQ(rig.Handset().Pda().handovers, std::vector<uint32_t>{37});
+    const fleettest::WireProfile wire;
+    ASSERT_FALSE(rig.Handset().Received().empty());
+    EXPECT_EQ(rig.Handset().Received().front(), fleettest::RamRun(wire.nRam, wire.nEbootLength));
+}
+
 TEST(FilesWorkerTest, SignatureModeChecksInRamBeforeProgramming) {
     CWorkerRig rig;
     const JobImages images = FlatJob();
@@ -252,7 +310,7 @@ TEST(FilesWorkerTest, SignatureModeChecksInRamBeforeProgramming) {
     ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
     const std::vector<Posted> posted = rig.Finish();
     const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
-    EXPECT_EQ(rig.Handset().Eboot(), images.eboot);
+    EXPECT_TRUE(rig.Handset().Eboot().empty()) << "no EBOOT programming in files mode";
     EXPECT_EQ(rig.Handset().PdaImage(),
               std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
     EXPECT_EQ(rig.Handset().Pda().nSignatureReplies, 2) << "EBOOT and the region";
