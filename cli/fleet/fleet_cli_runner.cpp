@@ -122,10 +122,11 @@ int CFleetCliRunner::Run() {
     int nServed = 0;
     bool bStartPending = false;
     detection.SetStartAction([&] { bStartPending = true; });
-    detection.SetPhonePortAction([&](int nSlot) {
+    detection.SetPhonePortLearntAction([&](int nSlot) {
         slots.phoneComNumbers[static_cast<size_t>(nSlot)] = detection.PhoneComNumber(nSlot).load();
-        fleet::g_phonePortEvents[static_cast<size_t>(nSlot)].Set();
     });
+    detection.SetPhonePortAction(
+        [](int nSlot) { fleet::g_phonePortEvents[static_cast<size_t>(nSlot)].Set(); });
 
     fleet::CDeviceFolderWatch watch;
     std::string error;

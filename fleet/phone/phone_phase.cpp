@@ -242,14 +242,16 @@ bool RunPhonePhase(SlotContext& ctx, CSlotReporter& report, int nOpenAttempts,
     report.Phone(kPhonePortOpening, ComNumber(ctx));
     SlotPause(kPortOpeningPause);
 
-    const uint32_t com = ComNumber(ctx);
-    if (com == 0 || port.Initialise() != 1) {
+    uint32_t com = ComNumber(ctx);
+    if (port.Initialise() != 1) {
         report.Phone(kPhonePortOpenFailed, com);
         return false;
     }
     bool bOpen = false;
     for (int attempt = 0; attempt < nOpenAttempts && !bOpen; ++attempt) {
-        // Looked up on every attempt: the port's link may appear late.
+        // The number and the link are looked up on every attempt: the modem
+        // port may appear after the wait, and its number is learnt only then.
+        com = ComNumber(ctx);
         const std::string path = FindModemPort(settings.modem, com, ctx.strDeviceName);
         bOpen = !path.empty() && port.Open(path + kModemLineSettings) == 1 && port.IsOpen();
         if (!bOpen) {

@@ -120,10 +120,6 @@ void CDetection::OnModemArrival(const std::string& strName) {
         if (!SameName(s.strDeviceName, device)) {
             continue;
         }
-        // Only a worker waiting for its modem port takes it.
-        if (s.bWatching == 0) {
-            return;
-        }
         const std::string path = m_config.pdaClass.strFolder + "/" + strName;
         // Kept as the tty's number + 1 (0 is "no port"); shown as the tty's.
         const int nTty = TtyNumberOf(path);
@@ -131,6 +127,13 @@ void CDetection::OnModemArrival(const std::string& strName) {
         m_astrPhonePath[static_cast<size_t>(i)] = path;
         m_anPhoneCom[static_cast<size_t>(i)] = nCom;
         s.nPhoneCom = nCom;
+        if (m_fnPhonePortLearnt) {
+            m_fnPhonePortLearnt(i);
+        }
+        // Only a worker waiting for its modem port is woken.
+        if (s.bWatching == 0) {
+            return;
+        }
         m_board.AppendSlotLog(i, platform::Format("PHONE-COM%d detected\r\n", nTty));
         if (m_fnPhonePort) {
             m_fnPhonePort(i);

@@ -43,7 +43,11 @@ class CDetection {
     void SetBacklightOff(bool b) { m_bBacklightOff = b; }
     void SetStartAction(std::function<void()> fn) { m_fnStart = std::move(fn); }
     void SetEnableStartAction(std::function<void()> fn) { m_fnEnableStart = std::move(fn); }
-    // The modem port of a watching slot has appeared: set its event.
+    // A slot's modem port has appeared: its number is learnt whenever the
+    // handset's modem link appears (a port that comes after the worker's
+    // wait is still found by its open attempts), and the slot's event is
+    // set when the slot watches for it.
+    void SetPhonePortLearntAction(SlotAction fn) { m_fnPhonePortLearnt = std::move(fn); }
     void SetPhonePortAction(SlotAction fn) { m_fnPhonePort = std::move(fn); }
     void SetStartImmediately(bool b) { m_bStartImmediately = b; }
 
@@ -70,6 +74,7 @@ class CDetection {
     SlotAction m_fnAttached;
     std::function<void()> m_fnStart;
     std::function<void()> m_fnEnableStart;
+    SlotAction m_fnPhonePortLearnt;
     SlotAction m_fnPhonePort;
     bool m_bStartImmediately = true;
     bool m_bBacklightOff = false;

@@ -102,11 +102,12 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
             this, [this] { StartDownloading(); }, Qt::QueuedConnection);
     });
     m_pDetection->SetEnableStartAction([this] { Control(IDC_START)->setEnabled(true); });
-    m_pDetection->SetPhonePortAction([this](int nSlot) {
+    m_pDetection->SetPhonePortLearntAction([this](int nSlot) {
         m_slots.phoneComNumbers[static_cast<size_t>(nSlot)] =
             m_pDetection->PhoneComNumber(nSlot).load();
-        g_phonePortEvents[static_cast<size_t>(nSlot)].Set();
     });
+    m_pDetection->SetPhonePortAction(
+        [](int nSlot) { g_phonePortEvents[static_cast<size_t>(nSlot)].Set(); });
     m_target.SetHandler([this](const platform::WindowMessage& m) { OnMessage(m); });
     Build();
     m_pSaveLogs->setChecked(!m_strLogDir.empty());

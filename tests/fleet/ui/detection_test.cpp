@@ -92,6 +92,7 @@ class Detection : public ::testing::Test {
         detection = std::make_unique<CDetection>(board, ports, config);
         detection->SetAttachedAction([this](int slot) { attached.push_back(slot); });
         detection->SetStartAction([this] { ++starts; });
+        detection->SetPhonePortLearntAction([this](int slot) { learnt.push_back(slot); });
         detection->SetPhonePortAction([this](int slot) { woken.push_back(slot); });
         detection->SetStartImmediately(false);
     }
@@ -117,6 +118,7 @@ class Detection : public ::testing::Test {
     std::unique_ptr<CDetection> detection;
     std::vector<std::unique_ptr<FakeInterface>> handsets;
     std::vector<int> attached;
+    std::vector<int> learnt;
     std::vector<int> woken;
     int starts = 0;
 };
@@ -190,6 +192,7 @@ TEST_F(Detection, TheModemLinkWakesOnlyAWatchingSlot) {
     fs::create_symlink(modem.SlavePath(), m_dir + "/" + name);
     detection->OnDeviceEvent({name, true});
     EXPECT_TRUE(woken.empty());  // not watching yet
+    EXPECT_EQ(learnt, std::vector<int>{0});
     board.OnPhoneProgress(300, 0);
     detection->OnDeviceEvent({name, true});
     EXPECT_EQ(woken, std::vector<int>{0});
@@ -314,16 +317,18 @@ TEST_F(SimDetection, TheModemLinkCountsOnlyWhileTheSlotWatchesForIt) {
     ASSERT_EQ(h.Stage(), fleetsim::HandsetStage::Modem);
     const std::string modemLink = fs::path(h.ModemLinkPath()).filename().string();
 
-    // Not watching yet (no code 300-303): the arrival changes nothing.
+    // Not watching (before 300, or after 303 while the worker tries to open
+    // it): the port's number is learnt for the open attempts, nobody is woken.
+    const int tty = TtyNumberOf(h.ModemSlavePath());
     detection->OnDeviceEvent({modemLink, true});
     EXPECT_TRUE(woken.empty());
+    EXPECT_EQ(learnt, std::vector<int>{0});
     EXPECT_EQ(board.Slot(0).strLog.find("PHONE-COM"), std::string::npos);
-    EXPECT_EQ(detection->PhoneComNumber(0).load(), 0);
+    EXPECT_EQ(detection->PhoneComNumber(0).load(), tty + 1);
 
     board.OnPhoneProgress(300, 0);
     detection->OnDeviceEvent({modemLink, true});
     EXPECT_EQ(woken, std::vector<int>{0});
-    const int tty = TtyNumberOf(h.ModemSlavePath());
     EXPECT_EQ(detection->PhoneComNumber(0).load(), tty + 1);
     EXPECT_NE(board.Slot(0).strLog.find("PHONE-COM" + std::to_string(tty) + " detected\r\n"),
               std::string::npos);

@@ -116,17 +116,21 @@ class CWorkerRig {
         slots.deviceNames[0] = "usb-Sim_Handset_" + Handset().Serial();
     }
 
-    // The window's watch for the modem port, until the rig goes.
-    void WatchModemPort() {
+    // The window's watch for the modem port, until the rig goes: the port's
+    // number learnt and, unless bWake is false (the slot no longer watches),
+    // the slot's event set.
+    void WatchModemPort(bool bWake = true) {
         m_bWatch = true;
-        m_watcher = std::thread([this] {
+        m_watcher = std::thread([this, bWake] {
             const std::string link = Handset().ModemLinkPath();
             while (m_bWatch) {
                 struct stat st {};
                 if (lstat(link.c_str(), &st) == 0) {
                     slots.phoneComNumbers[0] =
                         static_cast<int32_t>(fleet::tty::PortNumberOfTty(link));
-                    fleet::g_phonePortEvents[0].Set();
+                    if (bWake) {
+                        fleet::g_phonePortEvents[0].Set();
+                    }
                     return;
                 }
                 std::this_thread::sleep_for(5ms);

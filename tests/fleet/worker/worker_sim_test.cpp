@@ -484,6 +484,39 @@ TEST_F(FaultTest, ALateModemPortIs315ThenStillOpened) {
     ExpectModemAreas(*rig, images.phone, false);
 }
 
+// A modem port that appears only after 303, while the worker tries to open
+// it: no event wakes anyone, but its number, learnt as its link appears, is
+// found by the next attempt.
+TEST_F(FaultTest, AModemPortAppearingDuringTheOpenAttemptsIsOpened) {
+    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+    settings.nModemDelayMs = 1000;
+    rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
+    fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+    phone.modemPortWait = 100ms;
+    fleet::SetPhoneSettings(phone);
+    // 315 at 0.1 s, 303 after the 0.5 s pause, then ten attempts 0.1 s apart.
+    fleet::SetPauseScale(0.1);
+    images = B000ffJob();
+    const std::string program = rig->PackContainer(images);
+    rig->ChoosePhone(images.phone);
+    rig->Attach();
+    rig->WatchModemPort(false);
+    fleet::SlotStartOptions options;
+    options.bPhoneChosen = true;
+    ASSERT_EQ(rig->Start(program, options).nStarted, 1);
+    const auto posted = rig->Finish();
+    const uint32_t com = static_cast<uint32_t>(rig->slots.phoneComNumbers[0].load());
+    ASSERT_NE(com, 0u);
+    const std::vector<Posted> steps = Steps(posted);
+    const auto at = std::find(steps.begin(), steps.end(), Phone(300));
+    ASSERT_NE(at, steps.end());
+    ASSERT_GE(steps.end() - at, 4);
+    EXPECT_EQ(std::vector<Posted>(at, at + 4),
+              (std::vector<Posted>{Phone(300), Phone(315, 0), Phone(303, 0), Phone(301, com)}));
+    EXPECT_EQ(steps.back(), Pda(218, 0));
+    ExpectModemAreas(*rig, images.phone, false);
+}
+
 TEST_F(FaultTest, AHandsetThatGoesSilentFailsItsSlot) {
     const auto started = std::chrono::steady_clock::now();
     const auto posted = FilesJob({{Fault::Kind::Silent, Step::Ram, 300, 0}}, false);
