@@ -270,7 +270,8 @@ int CFleetCliRunner::Run() {
     fleet::SlotStartRequest request;
     request.strProgramPath = m_options.bContainer && !m_options.strContainerFile.empty()
                                  ? m_options.strContainerFile
-                                 : fleet::ProgramFilePath();
+                             : m_strProgramPath.empty() ? fleet::ProgramFilePath()
+                                                        : m_strProgramPath;
     request.profiles = selection.Profiles();
     request.nPlatformRow = selection.CurrentProfileIndex();
     request.pSelection = &selection;
@@ -333,6 +334,13 @@ int CFleetCliRunner::Run() {
     }
     bWatching = false;
     watcher.join();
+    // Interrupted or timed out: the workers still running are asked to stop,
+    // so the program ends promptly and closes their ports after them.
+    if (!slots.StopAll(fleet::kWorkerStopBound)) {
+        std::fprintf(m_err, "fleet_cli: a worker did not stop; ending without it\n");
+        std::fflush(nullptr);
+        std::_Exit(nExit == 0 ? 1 : nExit);
+    }
     slots.JoinAll();
     // Messages the workers posted last.
     loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));

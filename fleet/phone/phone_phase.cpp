@@ -14,6 +14,7 @@
 #include "fleet/transport/slot_context.h"
 #include "fleet/transport/slot_events.h"
 #include "fleet/transport/slot_messages.h"
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/usb_device_port.h"
 #include "platform/diag_log.h"
 
@@ -42,9 +43,10 @@ uint32_t ComNumber(const SlotContext& ctx) {
 // released on every way out.
 class CSwitchLockHold {
   public:
-    explicit CSwitchLockHold(bool bTake) : m_bHeld(bTake) {
-        if (m_bHeld) {
-            g_switchLock.acquire();
+    explicit CSwitchLockHold(bool bTake) : m_bHeld(false) {
+        // Waited for without limit, unless the worker is asked to stop.
+        while (bTake && !m_bHeld && !StopRequested()) {
+            m_bHeld = g_switchLock.try_acquire_for(kStopSlice);
         }
     }
     ~CSwitchLockHold() { Release(); }

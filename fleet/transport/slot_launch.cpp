@@ -1,11 +1,13 @@
 #include "fleet/transport/slot_launch.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "fleet/images/container.h"
 #include "fleet/images/image_file.h"
 #include "fleet/images/image_selection.h"
 #include "fleet/images/platform_profile.h"
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/thread_priority.h"
 #include "platform/diag_log.h"
 #include "platform/format.h"
@@ -24,11 +26,15 @@ CFleetSlots::~CFleetSlots() {
 bool CFleetSlots::StartWorker(int nSlot, SlotWorker worker) {
     const size_t i = static_cast<size_t>(nSlot);
     JoinWorker(nSlot);
+    m_stop[i] = false;
     m_running[i] = true;
     try {
         m_threads[i] = std::thread([this, i, worker] {
             RaiseCurrentThreadPriority();
-            worker(&contexts[i]);
+            {
+                CStopScope stop(&m_stop[i]);
+                worker(&contexts[i]);
+            }
             m_running[i] = false;
         });
     } catch (const std::system_error& e) {
@@ -54,6 +60,31 @@ void CFleetSlots::JoinAll() {
 
 bool CFleetSlots::WorkerRunning(int nSlot) const {
     return m_running[static_cast<size_t>(nSlot)].load();
+}
+
+bool CFleetSlots::StopAll(std::chrono::milliseconds bound) {
+    for (std::atomic<bool>& stop : m_stop) {
+        stop = true;
+    }
+    const auto end = std::chrono::steady_clock::now() + bound;
+    bool bAllEnded = false;
+    while (!bAllEnded) {
+        bAllEnded = std::none_of(m_running.begin(), m_running.end(),
+                                 [](const std::atomic<bool>& r) { return r.load(); });
+        if (bAllEnded || std::chrono::steady_clock::now() >= end) {
+            break;
+        }
+        std::this_thread::sleep_for(kStopSlice);
+    }
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (!WorkerRunning(i)) {
+            JoinWorker(i);
+        }
+    }
+    if (!bAllEnded) {
+        platform::Diag("slot", "a worker did not end within the stop bound");
+    }
+    return bAllEnded;
 }
 
 int32_t CFleetSlots::NextStagger() {

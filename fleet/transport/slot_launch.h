@@ -39,6 +39,8 @@ enum SlotState : int32_t {
 };
 
 constexpr std::chrono::milliseconds kWorkerStartInterval{400};
+// How long a quit waits for the workers it asked to stop.
+constexpr std::chrono::milliseconds kWorkerStopBound{5000};
 constexpr char kProgramFileOpenError[] = " Cfile open error. Re run program plz..";
 
 class CFleetSlots {
@@ -55,6 +57,11 @@ class CFleetSlots {
     void JoinWorker(int nSlot);
     void JoinAll();
     bool WorkerRunning(int nSlot) const;
+    // Asks every running worker to stop (its waits end at once, its writes
+    // fail, so it posts a failing code and ends) and waits up to the bound
+    // for all of them; true when none runs any more. Workers that ended are
+    // joined; a port is the slot's again only once its worker has ended.
+    bool StopAll(std::chrono::milliseconds bound);
     // 0..9, from a generator seeded with the time at construction.
     int32_t NextStagger();
 
@@ -72,6 +79,7 @@ class CFleetSlots {
   private:
     std::array<std::thread, kSlotCount> m_threads;
     std::array<std::atomic<bool>, kSlotCount> m_running{};
+    std::array<std::atomic<bool>, kSlotCount> m_stop{};
     std::minstd_rand m_rng;
 };
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/tty_device.h"
 #include "platform/diag_log.h"
 
@@ -87,6 +87,9 @@ size_t UsbDevicePort::Read(uint8_t* pData, size_t nWanted, int bWait) {
     const auto deadline = std::chrono::steady_clock::now() + m_timing.blockingBound;
     size_t n = 0;
     for (int pass = 0; pass < m_timing.nPasses; ++pass) {
+        if (StopRequested()) {
+            return 0;
+        }
         const int queued = tty::BytesQueued(m_hDevice);
         if (queued < 0) {
             return 0;
@@ -109,7 +112,9 @@ size_t UsbDevicePort::Read(uint8_t* pData, size_t nWanted, int bWait) {
                 tty::WaitResult::TimedOut) {
                 break;
             }
-            std::this_thread::sleep_for(m_timing.pollSleep);
+            if (!StoppableSleep(m_timing.pollSleep)) {
+                return 0;
+            }
         }
     }
     return n > 0 ? tty::ReadAvailable(m_hDevice, pData, n) : 0;

@@ -135,7 +135,19 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
 
 CMultiDownloadDlg::~CMultiDownloadDlg() {
     m_target.SetHandler(nullptr);
+    // The workers borrow the slots' objects: they are asked to stop and
+    // waited for before anything of theirs goes.
+    m_slots.StopAll(kWorkerStopBound);
     m_slots.JoinAll();
+}
+
+bool CMultiDownloadDlg::AllWorkersEnded() const {
+    for (int i = 0; i < kBoardSlots; ++i) {
+        if (m_slots.WorkerRunning(i)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void CMultiDownloadDlg::SetWorkers(SlotWorker container, SlotWorker files) {
@@ -646,9 +658,14 @@ bool CMultiDownloadDlg::QuitConfirmed() {
                              platform::MsgIcon::Question) != platform::MsgAnswer::Yes) {
         return false;
     }
+    // The workers stop first; a port is closed only once its worker has
+    // ended, never under a read of it.
+    m_slots.StopAll(kWorkerStopBound);
     for (int i = 0; i < kBoardSlots; ++i) {
-        m_slots.pdaPorts[static_cast<size_t>(i)].Close();
-        m_slots.phonePorts[static_cast<size_t>(i)].Close();
+        if (!m_slots.WorkerRunning(i)) {
+            m_slots.pdaPorts[static_cast<size_t>(i)].Close();
+            m_slots.phonePorts[static_cast<size_t>(i)].Close();
+        }
     }
     return true;
 }

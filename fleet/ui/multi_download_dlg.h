@@ -63,6 +63,10 @@ class CMultiDownloadDlg : public QDialog {
     void SetMultiDownload(bool bOn);
     void SetStartImmediately(bool bOn);
 
+    // False while a worker runs (one that did not end when asked to stop:
+    // the program then ends without destroying what it borrows).
+    bool AllWorkersEnded() const;
+
     CSlotBoard& Board() { return m_board; }
     CFleetSlots& Slots() { return m_slots; }
     CDetection& Detection() { return *m_pDetection; }
@@ -84,7 +88,8 @@ class CMultiDownloadDlg : public QDialog {
   private:
     // Options > Save slot logs: ticked asks for the folder, unticked stops.
     void ChooseLogFolder(bool bOn);
-    // Asks while handsets are being served; on yes lets go of every port.
+    // Asks while handsets are being served; on yes stops the workers and
+    // lets go of every port.
     bool QuitConfirmed();
     void Build();
     void OnMessage(const platform::WindowMessage& msg);

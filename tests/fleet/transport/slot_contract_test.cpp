@@ -266,8 +266,7 @@ TEST_F(SlotStartTest, ACallerSpendsTheIntervalsAndHearsOfEachStart) {
     ASSERT_EQ(fleet::StartReadySlots(slots, request).nStarted, 2);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 350ms) << "the caller's wait, not a sleep";
     slots.JoinAll();
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"started 1", "wait 400", "started 4", "wait 400"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"started 1", "wait 400", "started 4", "wait 400"}));
 }
 
 TEST_F(SlotStartTest, MultiDownloadMeansNoLaunchAndPhoneModeOne) {

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "fleet/pda/slot_pause.h"
 #include "fleet/phone/phone_phase.h"
@@ -282,6 +283,46 @@ TEST_F(FleetBatchWindow, TheWindowTakesWorkerMessagesWhileLaterSlotsWaitTheirSta
         ExpectFinished(i);
     }
     ExpectBatchEnded();
+}
+
+// Quitting while eight slots are busy (paced streams, modem ports that never
+// come): the workers are stopped and ended before their ports are closed,
+// and the window goes at once instead of after their 20 s waits.
+TEST_F(FleetBatchWindow, QuittingDuringABatchStopsEveryWorkerBeforeItsPortsClose) {
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch());
+    fleetsim::FleetOptions options;
+    options.strDir = DevDir();
+    options.nCount = kHandsets;
+    options.settings.nPaceBytesPerSecond = 100000;
+    options.settings.bNoModem = true;
+    m_pFleet = std::make_unique<fleetsim::CHandsetFleet>(options);
+    std::string error;
+    ASSERT_TRUE(m_pFleet->Start(error)) << error;
+    auto busy = [&] {
+        for (int h = 0; h < kHandsets; ++h) {
+            if (m_pFleet->Handset(h).Pda().nRamPackets == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    ASSERT_TRUE(consoletest::RunEventsUntil(busy, 60000)) << Dlg().LogText().toStdString();
+    m_prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::Yes);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Dlg().close());
+    EXPECT_TRUE(Dlg().AllWorkersEnded());
+    m_pDlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "the quit waited for the jobs";
+    EXPECT_EQ(m_prompts.MessageTexts(),
+              std::vector<std::string>{"Now Downloading!!! Quit anyway?"});
+    for (int h = 0; h < kHandsets; ++h) {
+        fleetsim::CSimHandset& handset = m_pFleet->Handset(h);
+        const auto until = std::chrono::steady_clock::now() + 2s;
+        while (handset.PdaHostConnected() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_FALSE(handset.PdaHostConnected()) << h;
+    }
 }
 
 TEST_F(FleetBatchWindow, AHandsetRefusingAModemBlockEndsRedAndTheOthersBlue) {
