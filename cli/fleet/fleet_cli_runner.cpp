@@ -25,6 +25,7 @@ namespace fleetcli {
 namespace {
 
 constexpr uint32_t WM_DEVICE_FOLDER = platform::WM_USER + 100;
+constexpr uint32_t WM_PROBES_DONE = platform::WM_USER + 101;
 
 const char* StateText(int32_t n) {
     switch (n) {
@@ -118,6 +119,8 @@ int CFleetCliRunner::Run() {
     config.pdaClass.strVendorId = m_options.strVendorId;
     fleet::CDetection detection(board, slots.pdaPorts, config);
     detection.SetStartImmediately(true);
+    // Handshakes run on probe threads; their results are taken on the loop.
+    detection.SetProbeWake([&loop] { loop.PostMessage(WM_PROBES_DONE, 0, 0); });
 
     int nServed = 0;
     bool bStartPending = false;
@@ -178,10 +181,37 @@ int CFleetCliRunner::Run() {
         }
     };
 
-    // While workers are being started, folder events wait in the kernel: a
-    // handset detected then would be started by a start that has begun.
+    // While workers are being started, folder events and handshake results
+    // wait: a handset detected then would be started by a start that has begun.
     bool bStarting = false;
     bool bFolderDeferred = false;
+    bool bProbesDeferred = false;
+    // What the shared log gained is printed as it comes ("PDA Device not
+    // found.", "PDA 1 finished downloading!").
+    size_t nLogShown = 0;
+    auto printLog = [&] {
+        const std::string& log = board.Log();
+        if (log.size() < nLogShown) {
+            nLogShown = 0;
+        }
+        size_t at = nLogShown;
+        for (size_t end = log.find('\n', at); end != std::string::npos; end = log.find('\n', at)) {
+            std::string line = log.substr(at, end - at);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (m_options.bJson) {
+                std::fprintf(m_out, "{\"log\":%s}\n", JsonString(line).c_str());
+            } else {
+                std::fprintf(m_out, "%s\n", line.c_str());
+            }
+            at = end + 1;
+        }
+        if (at != nLogShown) {
+            nLogShown = at;
+            std::fflush(m_out);
+        }
+    };
     // Every handset that ended, in the order they ended: with more handsets
     // than slots a slot serves several, and a reset slot forgets its last.
     std::vector<EndedHandset> ended;
@@ -205,6 +235,15 @@ int CFleetCliRunner::Run() {
             bFolderDeferred = true;
             return;
         }
+        if (m.nMsg == WM_PROBES_DONE) {
+            if (bStarting) {
+                bProbesDeferred = true;
+                return;
+            }
+            detection.CompleteProbes();
+            printLog();
+            return;
+        }
         if (m.nMsg == WM_DEVICE_FOLDER) {
             // The first wake-up also takes the handsets attached before the start.
             std::vector<fleet::DeviceLinkEvent> events =
@@ -223,6 +262,7 @@ int CFleetCliRunner::Run() {
                 }
                 detection.OnDeviceEvent(e);
             }
+            printLog();
             return;
         }
         const int nSlot = fleet::SlotOfLParam(m.lParam);
@@ -245,6 +285,7 @@ int CFleetCliRunner::Run() {
         }
         slots.states[static_cast<size_t>(nSlot)] = board.Slot(nSlot).nState;
         report(nSlot, static_cast<uint32_t>(m.wParam));
+        printLog();
         const fleet::SlotView& v = board.Slot(nSlot);
         if (v.nState != before && v.Ended()) {
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
@@ -287,6 +328,7 @@ int CFleetCliRunner::Run() {
     // Events of the workers already started are printed as they come, so
     // their times stay true while the next ones wait their turn.
     request.fnStarted = [&](int i) {
+        printLog();
         if (board.Slot(i).nState == fleet::kSlotReady) {
             board.SlotStarted(i);
             ++nServed;
@@ -317,6 +359,11 @@ int CFleetCliRunner::Run() {
                 bFolderDeferred = false;
                 loop.PostMessage(WM_DEVICE_FOLDER, 0, 0);
             }
+            if (bProbesDeferred) {
+                bProbesDeferred = false;
+                loop.PostMessage(WM_PROBES_DONE, 0, 0);
+            }
+            printLog();
             if (r.outcome != fleet::StartOutcome::Completed) {
                 bRefused = true;
             }
@@ -334,6 +381,7 @@ int CFleetCliRunner::Run() {
     }
     bWatching = false;
     watcher.join();
+    detection.StopProbes();
     // Interrupted or timed out: the workers still running are asked to stop,
     // so the program ends promptly and closes their ports after them.
     if (!slots.StopAll(fleet::kWorkerStopBound)) {

@@ -38,27 +38,52 @@ bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) 
     // handset attached after that one.
     (void)nSlot;
     for (const std::string& name : names) {
-        const std::string path = interfaceClass.strFolder + "/" + name;
-        m_strDevicePath = path;
-        std::printf("Attempting to open %s\n", path.c_str());
-        std::fflush(stdout);
-        std::string why;
-        int fd = tty::OpenExclusive(path, why);
-        if (fd >= 0 && !tty::MakeRaw(fd, tty::LineSettings{}, why)) {
-            tty::Close(fd);
-            fd = -1;
+        if (TryOpen(interfaceClass.strFolder + "/" + name)) {
+            break;
         }
-        if (fd < 0) {
-            std::printf("FAILED to open %s\n", path.c_str());
-            std::fflush(stdout);
-            platform::Diag("usb", path + ": " + why);
-            continue;
-        }
-        m_hDevice = fd;
-        break;
     }
     m_bOpened = 1;
     return m_hDevice >= 0;
+}
+
+bool UsbDevicePort::OpenLink(const DeviceInterfaceClass& interfaceClass,
+                             const std::string& strName) {
+    Close();
+    const bool bOpen = TryOpen(interfaceClass.strFolder + "/" + strName);
+    m_bOpened = 1;
+    return bOpen;
+}
+
+bool UsbDevicePort::TryOpen(const std::string& strPath) {
+    m_strDevicePath = strPath;
+    std::printf("Attempting to open %s\n", strPath.c_str());
+    std::fflush(stdout);
+    std::string why;
+    int fd = tty::OpenExclusive(strPath, why);
+    if (fd >= 0 && !tty::MakeRaw(fd, tty::LineSettings{}, why)) {
+        tty::Close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        std::printf("FAILED to open %s\n", strPath.c_str());
+        std::fflush(stdout);
+        platform::Diag("usb", strPath + ": " + why);
+        return false;
+    }
+    m_hDevice = fd;
+    return true;
+}
+
+void UsbDevicePort::TakeOver(UsbDevicePort& other) {
+    if (&other == this) {
+        return;
+    }
+    Close();
+    m_hDevice = other.m_hDevice;
+    m_strDevicePath = other.m_strDevicePath;
+    m_bOpened = other.m_bOpened;
+    other.m_hDevice = -1;
+    other.m_bOpened = 0;
 }
 
 void UsbDevicePort::Close() {

@@ -2,7 +2,11 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "fleet/pda/pda_commands.h"
+#include "fleet/transport/stop_token.h"
 #include "platform/format.h"
 
 namespace fleet {
@@ -29,9 +33,24 @@ std::string DeviceNameOfLink(const std::string& strLinkName) {
     return iface == std::string::npos || iface == 0 ? name : name.substr(0, iface);
 }
 
+// One link's handshake, on a thread of its own. The thread writes the port
+// and bAnswered before it sets bDone; the owner reads them after joining.
+struct CDetection::Probe {
+    std::string strLink;
+    UsbDevicePort port;
+    std::atomic<bool> bStop{false};
+    std::atomic<bool> bDone{false};
+    bool bAnswered = false;
+    std::thread thread;
+};
+
 CDetection::CDetection(CSlotBoard& board, std::array<UsbDevicePort, kBoardSlots>& ports,
                        DetectionConfig config)
     : m_board(board), m_ports(ports), m_config(std::move(config)) {}
+
+CDetection::~CDetection() {
+    StopProbes();
+}
 
 void CDetection::ClearSlot(int nSlot) {
     if (nSlot >= 0 && nSlot < kBoardSlots) {
@@ -41,7 +60,12 @@ void CDetection::ClearSlot(int nSlot) {
 }
 
 void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
-    if (m_board.m_bDetectArmed == 0 || !event.bArrived) {
+    if (!event.bArrived) {
+        // A link that did not answer is tried again once it has come back.
+        m_silent.erase(event.strName);
+        return;
+    }
+    if (m_board.m_bDetectArmed == 0) {
         return;
     }
     if (LinkNameMatches(event.strName, m_config.pdaClass.strPattern)) {
@@ -50,7 +74,7 @@ void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
             return;
         }
         if (m_board.m_nDetected < kBoardSlots && m_board.TopFreeSlot() >= 0) {
-            DetectPda();
+            StartProbe(event.strName);
         }
     } else if (!m_config.strModemPattern.empty() &&
                LinkNameMatches(event.strName, m_config.strModemPattern)) {
@@ -58,59 +82,126 @@ void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
     }
 }
 
-int CDetection::DetectPda() {
-    const int nSlot = m_board.TopFreeSlot();
-    if (nSlot < 0) {
-        return -1;
-    }
-    UsbDevicePort& port = m_ports[static_cast<size_t>(nSlot)];
-    SlotView& view = m_board.MutableSlot(nSlot);
-    for (int attempts = kDetectAttempts; attempts > 0; --attempts) {
-        if (!port.Open(m_config.pdaClass, nSlot)) {
-            continue;
+bool CDetection::Served(const std::string& strDevice) const {
+    for (int i = 0; i < kBoardSlots; ++i) {
+        const SlotView& s = m_board.Slot(i);
+        if (SameName(s.strDeviceName, strDevice) && s.nState != kSlotEmpty &&
+            s.nState != kSlotFailed) {
+            return true;
         }
-        const std::string name = DeviceNameOfLink(port.DevicePath());
-        view.strDeviceName = name;
-        m_board.AppendSlotLog(nSlot, platform::Format("Device name:%s\r\n", name.c_str()));
-        for (int other = 0; other < kBoardSlots; ++other) {
-            const SlotView& s = m_board.Slot(other);
-            if (other != nSlot && SameName(s.strDeviceName, name)) {
-                if (s.nState != kSlotEmpty && s.nState != kSlotFailed) {
-                    // Already served by another slot.
-                    port.Close();
-                    return -1;
-                }
+    }
+    return false;
+}
+
+void CDetection::StartProbe(const std::string& strLink) {
+    // Each link once at a time; a served handset's link (it showed up again)
+    // and one that did not answer are passed over.
+    if (m_silent.count(strLink) != 0 || Served(DeviceNameOfLink(strLink))) {
+        return;
+    }
+    for (const auto& p : m_probes) {
+        if (p->strLink == strLink) {
+            return;
+        }
+    }
+    auto probe = std::make_unique<Probe>();
+    Probe& p = *probe;
+    p.strLink = strLink;
+    p.port.SetTiming(m_ports[0].Timing());
+    const DeviceInterfaceClass cls = m_config.pdaClass;
+    std::function<void()> wake = m_fnProbeWake;
+    p.thread = std::thread([&p, cls, wake] {
+        CStopScope stop(&p.bStop);
+        for (int attempts = kDetectAttempts; attempts > 0 && !p.bStop; --attempts) {
+            if (!p.port.OpenLink(cls, p.strLink)) {
+                continue;
+            }
+            uint8_t reply[4] = {};
+            if (p.port.Write(kHandshake, sizeof kHandshake) == sizeof kHandshake &&
+                p.port.Read(reply, sizeof reply, 0) == sizeof reply &&
+                std::equal(reply, reply + 4, kAccepted)) {
+                p.bAnswered = true;
                 break;
             }
+            p.port.Close();
         }
-        uint8_t reply[4] = {};
-        if (port.Write(kHandshake, sizeof kHandshake) == sizeof kHandshake &&
-            port.Read(reply, sizeof reply, 0) == sizeof reply &&
-            std::equal(reply, reply + 4, kAccepted)) {
-            m_astrPhonePath[static_cast<size_t>(nSlot)].clear();
-            m_anPhoneCom[static_cast<size_t>(nSlot)] = 0;
-            CPdaCommands commands(port);
-            commands.Attached();
-            if (m_bBacklightOff) {
-                commands.BacklightOff();
-            }
-            if (m_fnAttached) {
-                m_fnAttached(nSlot);
-            }
-            m_board.SlotAccepted(nSlot);
-            if (m_bStartImmediately || m_board.m_nDetected == kBoardSlots) {
-                if (m_fnStart) {
-                    m_fnStart();
-                }
-            } else if (m_fnEnableStart) {
-                m_fnEnableStart();
-            }
-            return nSlot;
+        p.bDone = true;
+        if (wake) {
+            wake();
         }
-        port.Close();
+    });
+    m_probes.push_back(std::move(probe));
+    if (!m_fnProbeWake) {
+        m_probes.back()->thread.join();
+        CompleteProbes();
     }
-    m_board.AppendLog("PDA Device not found.\r\n");
-    return -1;
+}
+
+void CDetection::CompleteProbes() {
+    for (auto it = m_probes.begin(); it != m_probes.end();) {
+        Probe& p = **it;
+        if (!p.bDone) {
+            ++it;
+            continue;
+        }
+        if (p.thread.joinable()) {
+            p.thread.join();
+        }
+        if (p.bAnswered) {
+            Accept(p);
+        } else if (!p.bStop) {
+            m_silent.insert(p.strLink);
+            m_board.AppendLog("PDA Device not found.\r\n");
+            m_board.AppendLog(platform::Format(
+                "%s did not answer; it is passed over until it is plugged in again.\r\n",
+                p.strLink.c_str()));
+        }
+        it = m_probes.erase(it);
+    }
+}
+
+void CDetection::Accept(Probe& probe) {
+    const std::string name = DeviceNameOfLink(probe.port.DevicePath());
+    const int nSlot = m_board.TopFreeSlot();
+    // The slots may have filled, or the handset been taken, meanwhile.
+    if (nSlot < 0 || m_board.m_nDetected >= kBoardSlots || Served(name)) {
+        probe.port.Close();
+        return;
+    }
+    UsbDevicePort& port = m_ports[static_cast<size_t>(nSlot)];
+    port.TakeOver(probe.port);
+    m_board.MutableSlot(nSlot).strDeviceName = name;
+    m_board.AppendSlotLog(nSlot, platform::Format("Device name:%s\r\n", name.c_str()));
+    m_astrPhonePath[static_cast<size_t>(nSlot)].clear();
+    m_anPhoneCom[static_cast<size_t>(nSlot)] = 0;
+    CPdaCommands commands(port);
+    commands.Attached();
+    if (m_bBacklightOff) {
+        commands.BacklightOff();
+    }
+    if (m_fnAttached) {
+        m_fnAttached(nSlot);
+    }
+    m_board.SlotAccepted(nSlot);
+    if (m_bStartImmediately || m_board.m_nDetected == kBoardSlots) {
+        if (m_fnStart) {
+            m_fnStart();
+        }
+    } else if (m_fnEnableStart) {
+        m_fnEnableStart();
+    }
+}
+
+void CDetection::StopProbes() {
+    for (const auto& p : m_probes) {
+        p->bStop = true;
+    }
+    for (const auto& p : m_probes) {
+        if (p->thread.joinable()) {
+            p->thread.join();
+        }
+    }
+    m_probes.clear();
 }
 
 void CDetection::OnModemArrival(const std::string& strName) {

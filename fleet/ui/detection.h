@@ -3,12 +3,22 @@
 // device folder gets the top free slot once its download-mode boot loader
 // answers the A T U D handshake; the modem link of the same handset,
 // appearing later while its slot waits for it, wakes the slot's worker.
-// Runs in the window's thread.
+//
+// The handshake of each link that appears runs on a thread of its own (a
+// "probe"), so the window never waits on a device: up to seven tries of
+// about 11 s each for a device that does not answer. The probe tells the
+// owner (SetProbeWake), which then takes the results on its own thread
+// (CompleteProbes): an answering handset gets the top free slot; a link that
+// never answered is said in the log and passed over until it goes away and
+// comes back. Everything else runs in the window's thread.
 
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "fleet/transport/device_folder_watch.h"
 #include "fleet/transport/usb_device_port.h"
@@ -35,6 +45,9 @@ class CDetection {
 
     CDetection(CSlotBoard& board, std::array<UsbDevicePort, kBoardSlots>& ports,
                DetectionConfig config);
+    ~CDetection();
+    CDetection(const CDetection&) = delete;
+    CDetection& operator=(const CDetection&) = delete;
 
     // An accepted handset is told so (PDA_ATTACHED, and PDA_BACKLIGHT_OFF
     // when the option is set) before the slot takes it; then the window is
@@ -51,9 +64,19 @@ class CDetection {
     void SetPhonePortAction(SlotAction fn) { m_fnPhonePort = std::move(fn); }
     void SetStartImmediately(bool b) { m_bStartImmediately = b; }
 
+    // Called on a probe's thread when its handshake is over; the owner then
+    // runs CompleteProbes on its own thread. Without it each probe is waited
+    // for where it starts (tests).
+    void SetProbeWake(std::function<void()> fn) { m_fnProbeWake = std::move(fn); }
+
     void OnDeviceEvent(const DeviceLinkEvent& event);
-    // PDA detection for the top free slot; the slot, or -1.
-    int DetectPda();
+    // Takes the results of the probes that are over (the owner's thread).
+    void CompleteProbes();
+    bool ProbesRunning() const { return !m_probes.empty(); }
+    // Stops every probe and waits for it (a reset of all slots, the end).
+    void StopProbes();
+    // Links that did not answer, passed over until they go away.
+    bool IsSilent(const std::string& strLink) const { return m_silent.count(strLink) != 0; }
 
     const DetectionConfig& Config() const { return m_config; }
     // The modem port found for a slot (its path) and its tty number.
@@ -66,6 +89,11 @@ class CDetection {
     void ClearSlot(int nSlot);
 
   private:
+    struct Probe;
+    void StartProbe(const std::string& strLink);
+    // The handsets whose device is in a slot that is neither empty nor failed.
+    bool Served(const std::string& strDevice) const;
+    void Accept(Probe& probe);
     void OnModemArrival(const std::string& strName);
 
     CSlotBoard& m_board;
@@ -80,6 +108,9 @@ class CDetection {
     bool m_bBacklightOff = false;
     std::array<std::string, kBoardSlots> m_astrPhonePath{};
     std::array<std::atomic<int32_t>, kBoardSlots> m_anPhoneCom{};
+    std::function<void()> m_fnProbeWake;
+    std::vector<std::unique_ptr<Probe>> m_probes;
+    std::set<std::string> m_silent;
 };
 
 }  // namespace fleet

@@ -102,6 +102,12 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
             this, [this] { StartDownloading(); }, Qt::QueuedConnection);
     });
     m_pDetection->SetEnableStartAction([this] { Control(IDC_START)->setEnabled(true); });
+    // A handshake ran on a probe's thread: its result is taken here, from
+    // the loop.
+    m_pDetection->SetProbeWake([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnProbesDone(); }, Qt::QueuedConnection);
+    });
     m_pDetection->SetPhonePortLearntAction([this](int nSlot) {
         m_slots.phoneComNumbers[static_cast<size_t>(nSlot)] =
             m_pDetection->PhoneComNumber(nSlot).load();
@@ -134,6 +140,7 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
 }
 
 CMultiDownloadDlg::~CMultiDownloadDlg() {
+    m_pDetection->StopProbes();
     m_target.SetHandler(nullptr);
     // The workers borrow the slots' objects: they are asked to stop and
     // waited for before anything of theirs goes.
@@ -339,6 +346,8 @@ void CMultiDownloadDlg::EnableOptions(bool bOn) {
 }
 
 void CMultiDownloadDlg::InitSlotsUi() {
+    // Handshakes still under way would take slots of the board made anew.
+    m_pDetection->StopProbes();
     m_board.InitSlots();
     for (int i = 0; i < kBoardSlots; ++i) {
         m_slots.pdaPorts[static_cast<size_t>(i)].Close();
@@ -465,6 +474,11 @@ void CMultiDownloadDlg::StartDownloading() {
     m_bStarting = true;
     const SlotStartResult result = StartReadySlots(m_slots, request);
     m_bStarting = false;
+    if (m_bProbesDeferred) {
+        m_bProbesDeferred = false;
+        QMetaObject::invokeMethod(
+            this, [this] { OnProbesDone(); }, Qt::QueuedConnection);
+    }
     if (m_pNotifier != nullptr) {
         m_pNotifier->setEnabled(bWatching);
     }
@@ -652,6 +666,19 @@ void CMultiDownloadDlg::OnDeviceFolder() {
     Refresh();
 }
 
+void CMultiDownloadDlg::OnProbesDone() {
+    // Like new handsets, a handshake's result waits for the start to end.
+    if (m_bStarting) {
+        m_bProbesDeferred = true;
+        return;
+    }
+    m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
+    m_pDetection->SetBacklightOff(static_cast<QCheckBox*>(Control(IDC_BACKLIGHT))->isChecked());
+    m_pDetection->CompleteProbes();
+    ShowLog();
+    Refresh();
+}
+
 bool CMultiDownloadDlg::QuitConfirmed() {
     if (m_board.CloseNeedsConfirmation() &&
         m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::YesNo,
@@ -660,6 +687,7 @@ bool CMultiDownloadDlg::QuitConfirmed() {
     }
     // The workers stop first; a port is closed only once its worker has
     // ended, never under a read of it.
+    m_pDetection->StopProbes();
     m_slots.StopAll(kWorkerStopBound);
     for (int i = 0; i < kBoardSlots; ++i) {
         if (!m_slots.WorkerRunning(i)) {

@@ -94,6 +94,8 @@ class CMultiDownloadDlg : public QDialog {
     void Build();
     void OnMessage(const platform::WindowMessage& msg);
     void OnDeviceFolder();
+    // A probe's handshake is over: detection takes the results.
+    void OnProbesDone();
     void Refresh();
     void RefreshSlot(int nSlot);
     // The counters and what the end of a batch enables.
@@ -117,7 +119,8 @@ class CMultiDownloadDlg : public QDialog {
     SlotWorker m_containerWorker = nullptr;
     SlotWorker m_filesWorker = nullptr;
     std::chrono::milliseconds m_startInterval = kWorkerStartInterval;
-    bool m_bStarting = false;  // inside StartDownloading's start of the workers
+    bool m_bStarting = false;        // inside StartDownloading's start of the workers
+    bool m_bProbesDeferred = false;  // a probe's result came while starting
     std::string m_strProgramPath = ProgramFilePath();
 
     std::array<CColorLabel*, kBoardSlots> m_apLabel{};

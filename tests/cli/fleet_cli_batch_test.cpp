@@ -462,10 +462,18 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
     // between them, not after the last start.
     int nFirstStarted = 0;
     size_t nFirst200 = 0, nLastStart = 0;
+    std::vector<std::string> logLines;
     for (size_t i = 0; i < out.size(); ++i) {
         const std::string& line = out[i];
+        // A line of the shared log: {"log":"..."}.
+        CCursor log(line);
+        std::string text;
+        if (log.Literal("{\"log\":") && log.String(text) && log.Literal("}") && log.AtEnd()) {
+            logLines.push_back(text);
+            continue;
+        }
         JsonEvent e;
-        ASSERT_TRUE(ParseJsonEvent(line, e)) << "not an event object: " << line;
+        ASSERT_TRUE(ParseJsonEvent(line, e)) << "not an event or log object: " << line;
         if (e.nCode == 0) {
             nFirstStarted = nFirstStarted == 0 ? e.nSlot : nFirstStarted;
             nLastStart = i;
@@ -483,6 +491,10 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
         }
     }
     EXPECT_EQ(finished.size(), static_cast<size_t>(kHandsets));
+    for (int slot = 1; slot <= kHandsets; ++slot) {
+        const std::string done = "PDA " + std::to_string(slot) + " finished downloading!";
+        EXPECT_EQ(std::count(logLines.begin(), logLines.end(), done), 1) << done;
+    }
     EXPECT_GT(nFirst200, 0u);
     EXPECT_LT(nFirst200, nLastStart) << "events were held back while slots were started";
     std::set<std::string> devices;

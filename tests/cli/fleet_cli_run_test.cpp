@@ -75,12 +75,14 @@ class FleetCliRun : public ::testing::Test {
     std::string Dev() const { return m_dir.File("dev"); }
 
     // A handset plugged in (its PDA link appears in dev/).
-    fleetsim::CSimHandset& Plug(int nNumber, fleetsim::HandsetSettings settings = Quick()) {
+    fleetsim::CSimHandset& Plug(int nNumber, fleetsim::HandsetSettings settings = Quick(),
+                                std::vector<fleetsim::Fault> faults = {}) {
         fleetsim::CSimHandset::Config c;
         c.nNumber = nNumber;
         c.strSerial = fleetsim::HandsetSerial("FSIM", nNumber);
         c.strDir = Dev();
         c.settings = settings;
+        c.faults = std::move(faults);
         m_handsets.push_back(std::make_unique<fleetsim::CSimHandset>(c));
         std::string error;
         EXPECT_TRUE(m_handsets.back()->Start(error)) << error;
@@ -217,6 +219,35 @@ TEST_F(FleetCliRun, ChosenImageFilesAreWrittenWhenTheProgramHasNoContainer) {
     ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
     EXPECT_EQ(second.Received(), wire);
     EXPECT_EQ(second.PdaImage(), m_pda);
+}
+
+// A device that never answers the handshake hides no handset plugged in
+// after it, and the line tool says so.
+TEST_F(FleetCliRun, ADeviceThatDoesNotAnswerIsSaidAndHidesNoOther) {
+    std::vector<fleetsim::Fault> refusals;
+    for (int i = 0; i < 7; ++i) {
+        refusals.push_back({fleetsim::Fault::Kind::Wrong, fleetsim::Step::Okud, i, 0});
+    }
+    fleetsim::CSimHandset& silent = Plug(1, Quick(), refusals);
+    fleetsim::CSimHandset* pLater = nullptr;
+    const Ran ran =
+        Run({"--slots", "1", "--container", Packed(), "--timeout", "30"},
+            [&](fleetcli::CFleetCliRunner&) {
+                const auto until = std::chrono::steady_clock::now() + 20s;
+                while (silent.Pda().nHandshakes < 7 && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::sleep_for(5ms);
+                }
+                pLater = &Plug(2);
+            });
+    ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
+    EXPECT_NE(ran.out.find("PDA Device not found.\nusb-Sim_Handset_FSIM0001-if01 did not "
+                           "answer; it is passed over until it is plugged in again.\n"),
+              std::string::npos)
+        << ran.out;
+    EXPECT_EQ(silent.Pda().nHandshakes, 7);
+    ASSERT_NE(pLater, nullptr);
+    EXPECT_EQ(pLater->PdaImage(), m_pda);
+    EXPECT_NE(ran.out.find("PDA 1 finished downloading!"), std::string::npos) << ran.out;
 }
 
 // Quitting while eight slots are busy (paced streams, modem ports that

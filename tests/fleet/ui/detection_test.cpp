@@ -137,13 +137,17 @@ TEST_F(Detection, HandsetsFillTheSlotsFromTheTopOfTheStack) {
     EXPECT_EQ(board.m_nDetected, 2);
     EXPECT_EQ(starts, 0);
 
-    // Slot 0 finishes and is reset: the next handset gets it again.
+    // Slot 0 finishes and is reset: the next handset gets it again, even
+    // with the finished one still attached (and answering) ahead of it in
+    // name order.
     board.SlotStarted(0);
     board.OnPdaProgress(218, 0);
     ports[0].Close();
     board.ResetSlot(0);
     Plug("0003");
     EXPECT_EQ(attached.back(), 0);
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0003");
+    EXPECT_EQ(handsets[0]->Handshakes(), 1) << "the finished handset was not asked again";
 }
 
 TEST_F(Detection, AHandsetAlreadyServedIsIgnored) {
@@ -162,8 +166,57 @@ TEST_F(Detection, AnInterfaceThatDoesNotAnswerIsNotTaken) {
     FakeInterface& h = Plug("0009", false);
     EXPECT_TRUE(attached.empty());
     EXPECT_EQ(h.Handshakes(), kDetectAttempts);
-    EXPECT_EQ(board.Log(), "PDA Device not found.\r\n");
+    EXPECT_EQ(board.Log(),
+              "PDA Device not found.\r\nusb-Sim_Handset_0009-if01 did not answer; it is passed "
+              "over until it is plugged in again.\r\n");
     EXPECT_EQ(board.TopFreeSlot(), 0);
+}
+
+// A device that does not answer hides no handset that comes after it, and
+// is not asked again until it has gone away and come back.
+TEST_F(Detection, ASilentInterfaceIsPassedOverUntilItComesBack) {
+    FakeInterface& silent = Plug("0009", false);
+    Plug("0010");
+    EXPECT_EQ(attached, std::vector<int>{0});
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0010");
+    detection->OnDeviceEvent({"usb-Sim_Handset_0009-if01", true});
+    EXPECT_EQ(silent.Handshakes(), kDetectAttempts) << "asked again without having gone";
+    EXPECT_TRUE(detection->IsSilent("usb-Sim_Handset_0009-if01"));
+    detection->OnDeviceEvent({"usb-Sim_Handset_0009-if01", false});
+    EXPECT_FALSE(detection->IsSilent("usb-Sim_Handset_0009-if01"));
+    detection->OnDeviceEvent({"usb-Sim_Handset_0009-if01", true});
+    EXPECT_EQ(silent.Handshakes(), 2 * kDetectAttempts);
+}
+
+// The handshakes run on threads of their own: the owner's thread goes on
+// while a device is asked, and takes the result when the probe wakes it.
+TEST_F(Detection, TheOwnersThreadNeverWaitsOnADevice) {
+    std::atomic<int> wakes{0};
+    detection->SetProbeWake([&] { ++wakes; });
+    const auto started = std::chrono::steady_clock::now();
+    FakeInterface& silent = Plug("0009", false);
+    FakeInterface& good = Plug("0010");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_TRUE(detection->ProbesRunning());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (wakes < 2 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(wakes, 2);
+    EXPECT_TRUE(attached.empty()) << "results are taken on the owner's thread only";
+    detection->CompleteProbes();
+    EXPECT_FALSE(detection->ProbesRunning());
+    EXPECT_EQ(attached, std::vector<int>{0});
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0010");
+    EXPECT_EQ(good.Handshakes(), 1);
+    EXPECT_EQ(silent.Handshakes(), kDetectAttempts);
+    EXPECT_NE(board.Log().find("PDA Device not found.\r\n"), std::string::npos);
+    // A probe still asking is stopped, not waited out.
+    FakeInterface& slow = Plug("0011", false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    detection->StopProbes();
+    EXPECT_LT(slow.Handshakes(), kDetectAttempts);
+    EXPECT_FALSE(detection->IsSilent("usb-Sim_Handset_0011-if01")) << "stopped, not silent";
 }
 
 TEST_F(Detection, TheEighthHandsetStartsTheBatchByItself) {

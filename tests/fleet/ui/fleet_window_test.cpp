@@ -15,11 +15,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "fleet/transport/slot_messages.h"
 #include "fleet/ui/fleet_controls.h"
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
+#include "tests/oriel/ui/qt_wait.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
@@ -269,6 +272,26 @@ TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
     EXPECT_FALSE(pSave->isChecked());
     EXPECT_EQ(settings.GetString("Logs", "Dir", "unset"), "");
     std::filesystem::remove_all(m_dir + "/logs");
+}
+
+// A device that never answers the handshake (up to seven tries of 11 s)
+// does not hold the window: it keeps drawing and taking events, and closes
+// at once.
+TEST_F(FleetWindow, ADeviceThatDoesNotAnswerNeverFreezesTheWindow) {
+    dlg->Board().Detect();
+    testsupport::CPtyPair silent;
+    ASSERT_EQ(symlink(silent.SlavePath().c_str(), (m_dir + "/usb-Dead_Device-if01").c_str()), 0);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    consoletest::RunEventsUntil([] { return false; }, 600);
+    EXPECT_GT(ticks, 10) << "the window stood still while the device was asked";
+    EXPECT_TRUE(dlg->Detection().ProbesRunning()) << "the device is still being asked";
+    const auto started = std::chrono::steady_clock::now();
+    dlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    unlink((m_dir + "/usb-Dead_Device-if01").c_str());
 }
 
 TEST(TextProgress, RepaintsOnlyWhenTheBarGrowsByAPixel) {
