@@ -250,7 +250,12 @@ int CFleetCliRunner::Run() {
                 m.wParam == 1 ? watch.ExistingLinks() : watch.ReadEvents();
             for (const fleet::DeviceLinkEvent& e : events) {
                 const bool bPda = fleet::LinkNameMatches(e.strName, config.pdaClass.strPattern);
-                if (bPda && !e.bArrived) {
+                const bool bModem = !config.strModemPattern.empty() &&
+                                    fleet::LinkNameMatches(e.strName, config.strModemPattern);
+                // A handset leaves through whichever link it has: the PDA
+                // interface, or the modem port after a phone job.
+                if ((bPda || bModem) && !e.bArrived) {
+                    detection.OnDeviceEvent(e);
                     resetIfUnplugged(e.strName);
                     continue;
                 }

@@ -221,6 +221,30 @@ TEST_F(FleetCliRun, ChosenImageFilesAreWrittenWhenTheProgramHasNoContainer) {
     EXPECT_EQ(second.PdaImage(), m_pda);
 }
 
+// After a phone job the handset leaves through its modem port: that frees
+// the slot as the PDA link's going does, and the next handset is served.
+TEST_F(FleetCliRun, OneSlotServesHandsetAfterHandsetAsEachLeavesItsModemPort) {
+    fleetsim::CSimHandset& first = Plug(1);
+    fleetsim::CSimHandset* pSecond = nullptr;
+    const Ran ran =
+        Run({"--slots", "1", "--count", "2", "--container", Packed(), "--phone-image",
+             m_dir.Write("phone.bin", m_phone), "--timeout", "30"},
+            [&](fleetcli::CFleetCliRunner&) {
+                const auto until = std::chrono::steady_clock::now() + 20s;
+                while (!first.Modem().bLaunched && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::sleep_for(5ms);
+                }
+                std::this_thread::sleep_for(100ms);  // its 218 handled
+                first.Unplug();                      // the modem link goes
+                pSecond = &Plug(2);
+            });
+    ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
+    EXPECT_NE(ran.out.find("finished 2, failed 0 of 2"), std::string::npos) << ran.out;
+    ASSERT_NE(pSecond, nullptr);
+    EXPECT_EQ(pSecond->Received(), fleettest::ContainerJobWire(Job(true, true)));
+    EXPECT_EQ(first.Received(), fleettest::ContainerJobWire(Job(true, true)));
+}
+
 // A device that never answers the handshake hides no handset plugged in
 // after it, and the line tool says so.
 TEST_F(FleetCliRun, ADeviceThatDoesNotAnswerIsSaidAndHidesNoOther) {
