@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <array>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "fleet/transport/slot_events.h"
 #include "fleet/transport/slot_launch.h"
 #include "fleet/transport/slot_messages.h"
+#include "fleet/transport/tty_device.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
 #include "fleet/ui/slot_reset.h"
@@ -217,13 +219,33 @@ int CFleetCliRunner::Run() {
     std::vector<EndedHandset> ended;
     int nFinished = 0;
     int nFailed = 0;
+    // Whether a slot's worker has ended and everything it posted has been
+    // taken (its log is whole then), and how many have not.
+    std::array<bool, fleet::kBoardSlots> workerEnded;
+    workerEnded.fill(true);
+    int nWorkersRunning = 0;
+    // Whether any link of the handset is in the folder.
+    auto attached = [&](const std::string& strDevice) {
+        for (const std::string& pattern : {config.pdaClass.strPattern, config.strModemPattern}) {
+            if (pattern.empty()) {
+                continue;
+            }
+            for (const std::string& name : fleet::tty::ListMatching(m_options.strWatch, pattern)) {
+                if (fleet::DeviceNameOfLink(name) == strDevice) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
     // A slot whose handset ended and has been unplugged is free for the next
-    // one, as the operator's "reset" makes it in the window.
+    // one, as the operator's "reset" makes it in the window; not before its
+    // worker's last message, so its log is written whole first.
     auto resetIfUnplugged = [&](const std::string& strLink) {
         const std::string device = fleet::DeviceNameOfLink(strLink);
         for (int i = 0; i < m_options.nSlots; ++i) {
             const fleet::SlotView& v = board.Slot(i);
-            if (v.strDeviceName != device || !v.Ended()) {
+            if (v.strDeviceName != device || !v.Ended() || !workerEnded[static_cast<size_t>(i)]) {
                 continue;
             }
             fleet::ResetEndedSlot(slots, detection, board, i);
@@ -274,6 +296,20 @@ int CFleetCliRunner::Run() {
         if (nSlot < 0 || nSlot >= fleet::kBoardSlots) {
             return;
         }
+        if (m.nMsg == fleet::WM_WORKER_ENDED) {
+            workerEnded[static_cast<size_t>(nSlot)] = true;
+            --nWorkersRunning;
+            const fleet::SlotView& v = board.Slot(nSlot);
+            if (v.Ended()) {
+                saveLog(nSlot);
+                // Unplugged before its end was known: free now.
+                if (!attached(v.strDeviceName)) {
+                    fleet::ResetEndedSlot(slots, detection, board, nSlot);
+                    report(nSlot, 0);
+                }
+            }
+            return;
+        }
         const int32_t before = board.Slot(nSlot).nState;
         if (m.nMsg == fleet::WM_PDA_PROGRESS) {
             board.OnPdaProgress(static_cast<uint32_t>(m.wParam), m.lParam);
@@ -295,7 +331,6 @@ int CFleetCliRunner::Run() {
         if (v.nState != before && v.Ended()) {
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
             (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
-            saveLog(nSlot);
         }
     });
 
@@ -334,6 +369,8 @@ int CFleetCliRunner::Run() {
     // their times stay true while the next ones wait their turn.
     request.fnStarted = [&](int i) {
         printLog();
+        workerEnded[static_cast<size_t>(i)] = false;
+        ++nWorkersRunning;
         if (board.Slot(i).nState == fleet::kSlotReady) {
             board.SlotStarted(i);
             ++nServed;
@@ -395,8 +432,8 @@ int CFleetCliRunner::Run() {
         std::_Exit(nExit == 0 ? 1 : nExit);
     }
     slots.JoinAll();
-    // Messages the workers posted last.
-    loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));
+    // Messages the workers posted last, up to each one's end.
+    loop.RunUntil([&] { return nWorkersRunning <= 0; }, std::chrono::milliseconds(2000));
 
     // With --json stdout holds the event objects alone.
     std::FILE* summary = m_options.bJson ? m_err : m_out;
@@ -408,7 +445,7 @@ int CFleetCliRunner::Run() {
     }
     for (int i = 0; i < m_options.nSlots; ++i) {
         const fleet::SlotView& v = board.Slot(i);
-        if (!v.Ended()) {
+        if (!v.Ended() && v.nState != fleet::kSlotEmpty) {
             std::fprintf(summary, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
                          StateText(v.nState), v.strProgressText.c_str());
         }

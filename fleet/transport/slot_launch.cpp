@@ -7,6 +7,7 @@
 #include "fleet/images/image_file.h"
 #include "fleet/images/image_selection.h"
 #include "fleet/images/platform_profile.h"
+#include "fleet/transport/slot_messages.h"
 #include "fleet/transport/stop_token.h"
 #include "fleet/transport/thread_priority.h"
 #include "platform/diag_log.h"
@@ -35,6 +36,9 @@ bool CFleetSlots::StartWorker(int nSlot, SlotWorker worker) {
                 CStopScope stop(&m_stop[i]);
                 worker(&contexts[i]);
             }
+            // After every message of the worker, as its posts keep their order.
+            PostSlotMessage(contexts[i].pWindow, WM_WORKER_ENDED, 0,
+                            MakeSlotLParam(static_cast<int>(i), 0));
             m_running[i] = false;
         });
     } catch (const std::system_error& e) {

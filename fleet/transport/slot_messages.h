@@ -15,6 +15,9 @@ namespace fleet {
 constexpr uint32_t WM_PDA_PROGRESS = 0x08D7;    // wParam: a PdaCode
 constexpr uint32_t WM_PHONE_PROGRESS = 0x08D8;  // wParam: a PhoneCode
 constexpr uint32_t WM_SLOT_LOG = 0x08D9;        // wParam: a text the window takes over
+// Posted for a slot once its worker has returned, after everything the
+// worker posted: when it is handled, the slot's log is complete.
+constexpr uint32_t WM_WORKER_ENDED = 0x08DB;  // lParam: the slot
 
 // PDA-side codes of WM_PDA_PROGRESS; the argument each carries in brackets.
 enum PdaCode : uint32_t {

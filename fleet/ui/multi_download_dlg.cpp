@@ -617,8 +617,6 @@ void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
 
 void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
     const int nMsgSlot = SlotOfLParam(msg.lParam);
-    const int32_t nBefore =
-        nMsgSlot >= 0 && nMsgSlot < kBoardSlots ? m_board.Slot(nMsgSlot).nState : kSlotEmpty;
     if (msg.nMsg == WM_PDA_PROGRESS) {
         const int nSlot = SlotOfLParam(msg.lParam);
         m_board.OnPdaProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
@@ -636,14 +634,17 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         if (text) {
             m_board.OnSlotLog(SlotOfLParam(msg.lParam), text.get());
         }
+    } else if (msg.nMsg == WM_WORKER_ENDED) {
+        // Everything the worker posted has been taken: its slot's log is
+        // whole (the checksum text after 213 comes after the code).
+        if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots && m_board.Slot(nMsgSlot).Ended()) {
+            SaveSlotLog(nMsgSlot);
+        }
+        return;
     } else {
         return;
     }
     if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
-        const SlotView& v = m_board.Slot(nMsgSlot);
-        if (v.nState != nBefore && v.Ended()) {
-            SaveSlotLog(nMsgSlot);
-        }
         // Eight streaming workers post thousands of messages a second; each
         // changes its own slot and the batch, nothing else on the window.
         RefreshSlot(nMsgSlot);
@@ -689,6 +690,8 @@ bool CMultiDownloadDlg::QuitConfirmed() {
     // ended, never under a read of it.
     m_pDetection->StopProbes();
     m_slots.StopAll(kWorkerStopBound);
+    // What the stopped workers posted last, their slots' logs included.
+    QCoreApplication::sendPostedEvents(&m_target);
     for (int i = 0; i < kBoardSlots; ++i) {
         if (!m_slots.WorkerRunning(i)) {
             m_slots.pdaPorts[static_cast<size_t>(i)].Close();

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -234,8 +235,8 @@ TEST_F(FleetCliRun, OneSlotServesHandsetAfterHandsetAsEachLeavesItsModemPort) {
                 while (!first.Modem().bLaunched && std::chrono::steady_clock::now() < until) {
                     std::this_thread::sleep_for(5ms);
                 }
-                std::this_thread::sleep_for(100ms);  // its 218 handled
-                first.Unplug();                      // the modem link goes
+                // At once: the modem link may go before its 218 is taken.
+                first.Unplug();
                 pSecond = &Plug(2);
             });
     ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
@@ -243,6 +244,33 @@ TEST_F(FleetCliRun, OneSlotServesHandsetAfterHandsetAsEachLeavesItsModemPort) {
     ASSERT_NE(pSecond, nullptr);
     EXPECT_EQ(pSecond->Received(), fleettest::ContainerJobWire(Job(true, true)));
     EXPECT_EQ(first.Received(), fleettest::ContainerJobWire(Job(true, true)));
+}
+
+// A slot's log is written once its worker has ended and every message it
+// posted has been taken: the checksum text that follows code 213 is in it.
+TEST_F(FleetCliRun, ASavedSlotLogHoldsTheLinesAfterTheLastCode) {
+    m_pda = fleet::BuildB000ffImage(11, 5000, 33);
+    fleetsim::CSimHandset& handset =
+        Plug(1, Quick(), {{fleetsim::Fault::Kind::Wrong, fleetsim::Step::Checksum, 0, 0}});
+    const std::string logs = m_dir.File("logs");
+    const Ran ran =
+        Run({"--slots", "1", "--platform", "3", "--eboot", m_dir.Write("eboot.nb0", m_eboot),
+             "--pda", m_dir.Write("pda.bin", m_pda), "--timeout", "60", "--log-dir", logs});
+    EXPECT_EQ(ran.nStatus, 1) << ran.out << ran.err;
+    EXPECT_EQ(handset.FaultsFired(), 1);
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(logs)) {
+        files.push_back(e.path().string());
+    }
+    ASSERT_EQ(files.size(), 1u);
+    const std::vector<uint8_t> bytes = fleettest::ReadAll(files[0]);
+    const std::string log(bytes.begin(), bytes.end());
+    const size_t failed = log.find("PDA-Checksum failed!!\r\n");
+    const size_t text = log.find("\tDevice-side Checksum: ");
+    ASSERT_NE(failed, std::string::npos) << log;
+    ASSERT_NE(text, std::string::npos) << log;
+    EXPECT_LT(failed, text);
+    EXPECT_NE(log.find("\t Downloader-side Checksum:", text), std::string::npos) << log;
 }
 
 // A device that never answers the handshake hides no handset plugged in

@@ -223,18 +223,26 @@ TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
     dlg->Board().MutableSlot(1).strDeviceName = "usb-Sim_Handset_0042";
     PostSlotLog(&dlg->MessageSink(), 1, "PDA-step one\r\n");
     QCoreApplication::processEvents();
-    Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    // The checksum text follows the failing code; the file is written once
+    // the worker has ended and all it posted was taken.
+    Post(WM_PDA_PROGRESS, kPdaChecksumWrong, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir)) << "written before the worker's last words";
+    PostSlotLog(&dlg->MessageSink(), 1, "\tDevice-side Checksum: 1\r\n");
+    Post(WM_WORKER_ENDED, 0, 1);
     int nFiles = 0;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name.starts_with("slot2_usb-Sim_Handset_0042_")) << name;
         std::ifstream f(entry.path());
         const std::string text((std::istreambuf_iterator<char>(f)), {});
-        EXPECT_EQ(text, "PDA-step one\r\nDownloading finished...\r\n");
+        EXPECT_EQ(text, "PDA-step one\r\nPDA-Checksum failed!!\r\n\tDevice-side Checksum: 1\r\n");
         ++nFiles;
         std::filesystem::remove(entry.path());
     }
     EXPECT_EQ(nFiles, 1);
+    // A worker that ends without ending its slot leaves nothing to write.
+    Post(WM_WORKER_ENDED, 0, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir));
 }
 
 TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
@@ -259,11 +267,13 @@ TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
     EXPECT_EQ(settings.GetString("Logs", "Dir", ""), folder);
     ThreeRunning();
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
+    Post(WM_WORKER_ENDED, 0, 0);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 
     // The folder goes away: the next slot's log is said to be lost, not lost silently.
     std::filesystem::remove_all(folder);
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    Post(WM_WORKER_ENDED, 0, 1);
     EXPECT_TRUE(dlg->LogText().contains("The log of slot 2 could not be written to " +
                                         QString::fromStdString(folder)));
 
