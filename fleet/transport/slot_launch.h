@@ -132,5 +132,14 @@ SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& requ
 
 // Whether the selection holds an EBOOT or a PDA region image.
 bool PdaImagesChosen(const CImageSelection* pSelection);
+// Whether the start runs the container worker (else the files worker), for
+// a program file that does or does not carry a container.
+bool UsesContainerWorker(const SlotStartRequest& request, bool bPacked);
+SlotWorker WorkerOf(const SlotStartRequest& request, bool bPacked);
+// Why StartReadySlots would refuse the start (the program file's profile
+// index unreadable or outside the table, no platform chosen, an unpacked
+// program naming another platform, no worker), for the operator; empty when
+// it would go ahead (also when no slot is ready). Nothing is changed.
+std::string StartRefusal(const CFleetSlots& slots, const SlotStartRequest& request);
 
 }  // namespace fleet

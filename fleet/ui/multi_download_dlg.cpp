@@ -431,11 +431,58 @@ void CMultiDownloadDlg::Detect() {
 }
 
 void CMultiDownloadDlg::StartDownloading() {
-    Log(kSeparator);
     for (int i = 0; i < kBoardSlots; ++i) {
         m_slots.states[static_cast<size_t>(i)] = m_board.Slot(i).nState;
         m_slots.deviceNames[static_cast<size_t>(i)] = m_board.Slot(i).strDeviceName;
     }
+    SlotStartRequest request = StartRequest();
+    // A start that cannot go ahead says why and changes nothing: no
+    // separators, every control as it was.
+    const std::string refusal = StartRefusal(m_slots, request);
+    if (!refusal.empty()) {
+        m_prompts.MessageBox(refusal, platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        Refresh();
+        return;
+    }
+    Log(kSeparator);
+    const bool bWatching = m_pNotifier != nullptr && m_pNotifier->isEnabled();
+    if (m_pNotifier != nullptr) {
+        m_pNotifier->setEnabled(false);
+    }
+    m_bStarting = true;
+    const SlotStartResult result = StartReadySlots(m_slots, request);
+    m_bStarting = false;
+    if (m_bProbesDeferred) {
+        m_bProbesDeferred = false;
+        QMetaObject::invokeMethod(
+            this, [this] { OnProbesDone(); }, Qt::QueuedConnection);
+    }
+    if (m_pNotifier != nullptr) {
+        m_pNotifier->setEnabled(bWatching);
+    }
+    // A start abandoned at a slot whose program file would not open skips
+    // the rest of the sequence; the slots started keep running.
+    if (result.outcome == StartOutcome::Completed) {
+        Log(kSeparator);
+        if (m_selection.EbootChosen()) {
+            Log("EBOOT will be written. \r\n");
+        }
+        if (m_selection.PhoneChosen()) {
+            Log("PHONE will be written. \r\n");
+        }
+        Log("Don't plug it out until the label becomes blue!!! \r\n");
+        Log(kSeparator);
+        for (int nId : {IDC_START, IDC_START_IMMEDIATELY, IDC_MULTI, IDC_EBOOT, IDC_PDA,
+                        IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_RESET_ALL, IDC_PLATFORM}) {
+            Control(nId)->setEnabled(false);
+        }
+        m_pStartImmediately->setChecked(true);
+        m_pDetection->SetStartImmediately(true);
+    }
+    Refresh();
+}
+
+SlotStartRequest CMultiDownloadDlg::StartRequest() {
     SlotStartRequest request;
     request.strProgramPath = m_strProgramPath;
     request.profiles = m_selection.Profiles();
@@ -467,39 +514,7 @@ void CMultiDownloadDlg::StartDownloading() {
         QTimer::singleShot(interval, &wait, &QEventLoop::quit);
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     };
-    const bool bWatching = m_pNotifier != nullptr && m_pNotifier->isEnabled();
-    if (m_pNotifier != nullptr) {
-        m_pNotifier->setEnabled(false);
-    }
-    m_bStarting = true;
-    const SlotStartResult result = StartReadySlots(m_slots, request);
-    m_bStarting = false;
-    if (m_bProbesDeferred) {
-        m_bProbesDeferred = false;
-        QMetaObject::invokeMethod(
-            this, [this] { OnProbesDone(); }, Qt::QueuedConnection);
-    }
-    if (m_pNotifier != nullptr) {
-        m_pNotifier->setEnabled(bWatching);
-    }
-    if (result.outcome != StartOutcome::Abandoned) {
-        Log(kSeparator);
-        if (m_selection.EbootChosen()) {
-            Log("EBOOT will be written. \r\n");
-        }
-        if (m_selection.PhoneChosen()) {
-            Log("PHONE will be written. \r\n");
-        }
-        Log("Don't plug it out until the label becomes blue!!! \r\n");
-        Log(kSeparator);
-        for (int nId : {IDC_START, IDC_START_IMMEDIATELY, IDC_MULTI, IDC_EBOOT, IDC_PDA,
-                        IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_RESET_ALL, IDC_PLATFORM}) {
-            Control(nId)->setEnabled(false);
-        }
-        m_pStartImmediately->setChecked(true);
-        m_pDetection->SetStartImmediately(true);
-    }
-    Refresh();
+    return request;
 }
 
 void CMultiDownloadDlg::ResetSlot(int nSlot) {

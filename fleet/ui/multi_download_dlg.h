@@ -93,6 +93,8 @@ class CMultiDownloadDlg : public QDialog {
     bool QuitConfirmed();
     void Build();
     void OnMessage(const platform::WindowMessage& msg);
+    // What the controls say for a start of the workers.
+    SlotStartRequest StartRequest();
     void OnDeviceFolder();
     // A probe's handshake is over: detection takes the results.
     void OnProbesDone();

@@ -208,6 +208,55 @@ TEST_F(FleetWindow, ClosingAsksOnlyWhileHandsetsAreBeingServed) {
     EXPECT_EQ(prompts.m_messages.size(), 2u);
 }
 
+// A start refused (the program file's profile index unreadable or outside
+// the table, an unpacked program naming another platform) says why and
+// leaves the window as it was: no separators, no control locked.
+TEST_F(FleetWindow, ARefusedStartSaysWhyAndLeavesTheControlsAsTheyWere) {
+    const auto program = [&](const std::string& name, uint8_t index) {
+        std::vector<uint8_t> bytes(64, 0);
+        bytes[60] = index;
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {program("other_platform", 3),
+         "carries no image container and its last 4 bytes name "
+         "platform profile 3, not the chosen platform (1)"},
+        {program("out_of_table", 9),
+         "names platform profile 9, but there are only profiles 0 to 3"},
+        {m_dir + "/missing", "Cannot read the platform profile index from " + m_dir + "/missing"},
+    };
+    const std::vector<int> ids = {1021, 1022, 1069, 1047, 1048, 1019, 1035, 1036, 1037, 1070};
+    for (const auto& [path, why] : cases) {
+        prompts.m_messages.clear();
+        dlg = std::make_unique<CMultiDownloadDlg>(prompts, settings);
+        dlg->SetProgramPath(path);
+        dlg->SetStartImmediately(false);
+        dlg->Detect();
+        CSlotBoard& b = dlg->Board();
+        b.SlotAccepted(b.TopFreeSlot());
+        std::vector<bool> before;
+        for (int nId : ids) {
+            before.push_back(dlg->Control(nId)->isEnabled());
+        }
+        const QString log = dlg->LogText();
+        dlg->StartDownloading();
+        ASSERT_EQ(prompts.m_messages.size(), 1u) << path;
+        EXPECT_NE(prompts.m_messages[0].text.find(why), std::string::npos)
+            << prompts.m_messages[0].text;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            EXPECT_EQ(dlg->Control(ids[i])->isEnabled(), before[i]) << path << ": " << ids[i];
+        }
+        EXPECT_TRUE(dlg->Control(1022)->isEnabled()) << "Start downloading can be pressed again";
+        EXPECT_EQ(dlg->LogText(), log) << "no separators for a start that did not happen";
+        EXPECT_EQ(b.Slot(0).nState, kSlotReady);
+        remove(path.c_str());
+    }
+}
+
 TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
     ThreeRunning();
     dlg->ResetAll();
