@@ -96,11 +96,7 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     const DetectionConfig config = ReadDetectionConfig(settings);
     m_strLogDir = settings.GetString("Logs", "Dir", "");
     m_pDetection = std::make_unique<CDetection>(m_board, m_slots.pdaPorts, config);
-    m_pDetection->SetStartAction([this] {
-        // Like a posted button command: it runs from the loop, not inside detection.
-        QMetaObject::invokeMethod(
-            this, [this] { StartDownloading(); }, Qt::QueuedConnection);
-    });
+    m_pDetection->SetStartAction([this] { PressStart(); });
     m_pDetection->SetEnableStartAction([this] { Control(IDC_START)->setEnabled(true); });
     // A handshake ran on a probe's thread: its result is taken here, from
     // the loop.
@@ -430,7 +426,28 @@ void CMultiDownloadDlg::Detect() {
     Refresh();
 }
 
+void CMultiDownloadDlg::PressStart() {
+    // Like a posted button command: it runs from the loop, not inside
+    // detection. Handsets accepted together share one start.
+    if (m_bStartQueued) {
+        return;
+    }
+    m_bStartQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bStartQueued = false;
+            StartDownloading();
+        },
+        Qt::QueuedConnection);
+}
+
 void CMultiDownloadDlg::StartDownloading() {
+    // Never inside another start (its waits run the loop): the slots that
+    // one started are this one's too, and nothing new is accepted meanwhile.
+    if (m_bStarting) {
+        return;
+    }
     for (int i = 0; i < kBoardSlots; ++i) {
         m_slots.states[static_cast<size_t>(i)] = m_board.Slot(i).nState;
         m_slots.deviceNames[static_cast<size_t>(i)] = m_board.Slot(i).strDeviceName;

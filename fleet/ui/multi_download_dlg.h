@@ -57,6 +57,9 @@ class CMultiDownloadDlg : public QDialog {
 
     void Detect();
     void StartDownloading();
+    // A press of "Start downloading" posted to the loop, as detection makes
+    // it; presses posted before it runs make one start.
+    void PressStart();
     void ResetSlot(int nSlot);
     void ResetAll();
     void ShowSlotLog(int nSlot);
@@ -123,6 +126,7 @@ class CMultiDownloadDlg : public QDialog {
     std::chrono::milliseconds m_startInterval = kWorkerStartInterval;
     bool m_bStarting = false;        // inside StartDownloading's start of the workers
     bool m_bProbesDeferred = false;  // a probe's result came while starting
+    bool m_bStartQueued = false;     // detection's press of "Start downloading" is on its way
     std::string m_strProgramPath = ProgramFilePath();
 
     std::array<CColorLabel*, kBoardSlots> m_apLabel{};

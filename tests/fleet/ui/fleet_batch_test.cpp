@@ -245,6 +245,40 @@ TEST_F(FleetBatchWindow, OneHandsetStartedAsItIsDetectedIsLaunched) {
     EXPECT_EQ(handset.Received(), Wire(true));
 }
 
+// Two handsets detected together with "Start downloading immediately" set
+// press the start twice; the second press must not run inside the first
+// (whose waits between starts run the loop): each start's lines stay whole.
+TEST_F(FleetBatchWindow, HandsetsArrivingTogetherNeverStartInsideAStart) {
+    Dlg().SetStartInterval(150ms);
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch(false));
+    ASSERT_NO_FATAL_FAILURE(RunBatch({}, 2));
+    EXPECT_EQ(Dlg().Board().m_nFinished, 2);
+    const std::string separator(87, '-');
+    const QStringList lines = Dlg().LogText().split('\n');
+    int part = 0;  // 0 outside a start, 1 its starts, 2 its closing lines
+    int starts = 0;
+    for (const QString& line : lines) {
+        const std::string text = line.toStdString();
+        if (text.ends_with(" finished downloading!") || text.ends_with(" detected.")) {
+            continue;  // a worker's end or a detection, taken while a start waits
+        }
+        if (text == separator) {
+            part = (part + 1) % 3;
+            continue;
+        }
+        if (part == 1) {
+            EXPECT_TRUE(text.ends_with(" starts downloading...")) << "inside a start: " << text;
+            ++starts;
+        } else if (part == 2) {
+            EXPECT_TRUE(text == "PHONE will be written. " ||
+                        text == "Don't plug it out until the label becomes blue!!! ")
+                << "inside a start's closing lines: " << text;
+        }
+    }
+    EXPECT_EQ(part, 0) << "a start left open";
+    EXPECT_EQ(starts, 2) << Dlg().LogText().toStdString();
+}
+
 TEST_F(FleetBatchWindow, TheWindowTakesWorkerMessagesWhileLaterSlotsWaitTheirStart) {
     // With "Multi Download" the eighth handset detected starts all eight in
     // one go, 150 ms apart. A timer samples the window meanwhile: it only

@@ -257,6 +257,54 @@ TEST_F(FleetWindow, ARefusedStartSaysWhyAndLeavesTheControlsAsTheyWere) {
     }
 }
 
+int FinishAtOnce(SlotContext* pContext) {
+    PostSlotMessage(pContext->pWindow, WM_PDA_PROGRESS, kPdaJobFinished,
+                    MakeSlotLParam(pContext->nSlot, 0));
+    return 0;
+}
+
+// Presses of "Start downloading" posted together (several handsets accepted
+// in one go) make one start, and a start never runs inside another, whose
+// waits between two workers run the loop.
+TEST_F(FleetWindow, QueuedStartsMakeOneStartAndNoneRunsInsideAnother) {
+    std::vector<uint8_t> bytes(64, 0);
+    bytes[60] = 1;  // the preselected platform's row
+    const std::string program = m_dir + "/program";
+    std::ofstream(program, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    dlg->SetProgramPath(program);
+    dlg->SetWorkers(&FinishAtOnce, &FinishAtOnce);
+    dlg->SetStartInterval(std::chrono::milliseconds(100));
+    dlg->SetStartImmediately(false);
+    dlg->Detect();
+    CSlotBoard& b = dlg->Board();
+    b.SlotAccepted(b.TopFreeSlot());
+    b.SlotAccepted(b.TopFreeSlot());
+    dlg->PressStart();
+    dlg->PressStart();
+    // A press that reaches the loop on its own, while the first start waits.
+    QTimer::singleShot(50, dlg.get(), [this] { dlg->StartDownloading(); });
+    consoletest::RunEventsUntil([&] { return b.m_nFinished == 2; }, 3000);
+    consoletest::RunEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(b.m_nFinished, 2);
+    // The start's lines, without those of detection and of the workers'
+    // ends (which may come while the start waits).
+    const std::string separator(87, '-');
+    std::vector<std::string> lines;
+    for (const QString& line : dlg->LogText().split('\n', Qt::SkipEmptyParts)) {
+        if (!line.endsWith(" detected.") && !line.endsWith(" finished downloading!")) {
+            lines.push_back(line.toStdString());
+        }
+    }
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  separator, "PDA 1 starts downloading...", "PDA 2 starts downloading...",
+                  separator, "Don't plug it out until the label becomes blue!!! ", separator}))
+        << dlg->LogText().toStdString();
+    remove(program.c_str());
+}
+
 TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
     ThreeRunning();
     dlg->ResetAll();
