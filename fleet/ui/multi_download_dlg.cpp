@@ -358,6 +358,11 @@ void CMultiDownloadDlg::InitSlotsUi() {
     m_pStartImmediately->setChecked(true);
     m_pStartImmediately->setEnabled(true);
     Control(IDC_BACKLIGHT)->setEnabled(false);
+    // "Phone Bootloader Update", "turn off backlight" and "Launch after
+    // download" start unticked, as "Multi Download" does.
+    for (int nId : {IDC_PHONE_BOOT_UPDATE, IDC_BACKLIGHT, IDC_LAUNCH}) {
+        static_cast<QCheckBox*>(Control(nId))->setChecked(false);
+    }
     for (int nId : {IDC_EBOOT, IDC_PDA, IDC_PHONE, IDC_COMBINED, IDC_PLATFORM}) {
         Control(nId)->setEnabled(true);
     }
@@ -541,6 +546,7 @@ void CMultiDownloadDlg::ResetSlot(int nSlot) {
 }
 
 void CMultiDownloadDlg::ResetAll() {
+    // Esc or the close box answers Cancel: nothing is reset.
     if (m_prompts.MessageBox("Unplug all devices and press OK!", platform::MsgButtons::Ok,
                              platform::MsgIcon::None) != platform::MsgAnswer::Ok) {
         return;
@@ -714,8 +720,8 @@ void CMultiDownloadDlg::OnProbesDone() {
 
 bool CMultiDownloadDlg::QuitConfirmed() {
     if (m_board.CloseNeedsConfirmation() &&
-        m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::YesNo,
-                             platform::MsgIcon::Question) != platform::MsgAnswer::Yes) {
+        m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::OkCancel,
+                             platform::MsgIcon::Question) != platform::MsgAnswer::Ok) {
         return false;
     }
     // The workers stop first; a port is closed only once its worker has

@@ -341,7 +341,7 @@ TEST_F(FleetBatchWindow, QuittingDuringABatchStopsEveryWorkerBeforeItsPortsClose
         return true;
     };
     ASSERT_TRUE(consoletest::RunEventsUntil(busy, 60000)) << Dlg().LogText().toStdString();
-    m_prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::Yes);
+    m_prompts.m_okAnswers.push_back(platform::MsgAnswer::Ok);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(Dlg().close());
     EXPECT_TRUE(Dlg().AllWorkersEnded());

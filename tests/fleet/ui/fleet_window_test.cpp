@@ -189,13 +189,14 @@ TEST_F(FleetWindow, ResettingASlotLowersItsCounter) {
 
 TEST_F(FleetWindow, ClosingAsksOnlyWhileHandsetsAreBeingServed) {
     ThreeRunning();
-    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    prompts.m_okAnswers.push_back(platform::MsgAnswer::Cancel);
     QCloseEvent e1;
     QCoreApplication::sendEvent(dlg.get(), &e1);
     EXPECT_FALSE(e1.isAccepted());
     EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Now Downloading!!! Quit anyway?"});
+    EXPECT_EQ(prompts.m_messages[0].buttons, platform::MsgButtons::OkCancel);
     // Escape asks the same and the window stays.
-    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    prompts.m_okAnswers.push_back(platform::MsgAnswer::Cancel);
     QTest::keyClick(dlg.get(), Qt::Key_Escape);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(prompts.m_messages.size(), 2u);
@@ -307,10 +308,22 @@ TEST_F(FleetWindow, QueuedStartsMakeOneStartAndNoneRunsInsideAnother) {
 
 TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
     ThreeRunning();
+    for (int nId : {1050, 1051}) {  // "Launch after download", "Phone Bootloader Update"
+        static_cast<QCheckBox*>(dlg->Control(nId))->setChecked(true);
+    }
+    // Dismissed with Esc or the close box: nothing is reset.
+    prompts.m_okAnswers.push_back(platform::MsgAnswer::Cancel);
     dlg->ResetAll();
-    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Unplug all devices and press OK!"});
+    EXPECT_EQ(dlg->Board().m_nDetected, 3);
+    EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1051))->isChecked());
+    dlg->ResetAll();
+    EXPECT_EQ(prompts.MessageTexts(),
+              std::vector<std::string>(2, "Unplug all devices and press OK!"));
     EXPECT_EQ(dlg->Board().m_nDetected, 0);
     EXPECT_TRUE(dlg->Control(1021)->isEnabled());
+    for (int nId : {1050, 1051, 1052}) {
+        EXPECT_FALSE(static_cast<QCheckBox*>(dlg->Control(nId))->isChecked()) << nId;
+    }
 }
 
 TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
