@@ -118,8 +118,6 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
         m_pPlatform->addItem(Qs(p));
     }
     m_pPlatform->setCurrentIndex(kInitialComboSelection);
-    m_selection.OnPlatformSelected(kInitialComboSelection);
-    m_board.SetProfile(m_selection.CurrentProfile());
     std::string error;
     if (m_watch.Start(config.pdaClass.strFolder, error)) {
         m_pNotifier = new QSocketNotifier(m_watch.Fd(), QSocketNotifier::Read, this);
@@ -127,6 +125,8 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     }
     InitSlotsUi();
     EnableOptions(false);
+    // The preselected platform opens its options, as a choice in the list does.
+    ApplyPlatform(kInitialComboSelection);
     // After the slots are set up, which starts the log afresh.
     Log(config.strWarning);
     if (!error.empty()) {
@@ -292,15 +292,7 @@ void CMultiDownloadDlg::Build() {
     m_pPlatform = static_cast<QComboBox*>(add(IDC_PLATFORM, new QComboBox));
     pImages->addWidget(m_pPlatformLabel, 7, 0);
     pImages->addWidget(m_pPlatform, 7, 1, 1, 3);
-    connect(m_pPlatform, &QComboBox::activated, this, [this](int n) {
-        m_selection.OnPlatformSelected(n);
-        m_board.SetProfile(m_selection.CurrentProfile());
-        // A platform opens the image buttons and the options (no platform
-        // locks them again); Detect waits for an image.
-        EnableOptions(m_selection.Controls().bOptionsEnabled);
-        Control(IDC_DETECT)->setEnabled(false);
-        Refresh();
-    });
+    connect(m_pPlatform, &QComboBox::activated, this, [this](int n) { ApplyPlatform(n); });
     pMain->addWidget(m_pImages);
 
     connect(pDetectButton, &QPushButton::clicked, this, [this] { Detect(); });
@@ -309,6 +301,23 @@ void CMultiDownloadDlg::Build() {
     connect(m_pMulti, &QCheckBox::clicked, this, [this](bool b) { SetMultiDownload(b); });
     connect(m_pStartImmediately, &QCheckBox::clicked, this,
             [this](bool b) { SetStartImmediately(b); });
+}
+
+void CMultiDownloadDlg::ApplyPlatform(int nComboSelection) {
+    m_selection.OnPlatformSelected(nComboSelection);
+    m_board.SetProfile(m_selection.CurrentProfile());
+    // A platform opens the image buttons and the options, Detect among them;
+    // no platform locks them again. A platform whose images come from files
+    // only (no container mode) has Detect wait for an image.
+    const PlatformControls& pc = m_selection.Controls();
+    EnableOptions(pc.bOptionsEnabled);
+    const PlatformProfile* profile = m_selection.CurrentProfile();
+    if (profile != nullptr && profile->containerMode == 0 && !pc.bDetectEnabled) {
+        Control(IDC_DETECT)->setEnabled(false);
+    }
+    static_cast<QPushButton*>(Control(IDC_EBOOT))->setText(Qs(pc.strEbootButton));
+    static_cast<QPushButton*>(Control(IDC_PDA))->setText(Qs(pc.strPdaButton));
+    Refresh();
 }
 
 void CMultiDownloadDlg::Log(const std::string& text) {

@@ -106,6 +106,9 @@ class CMultiDownloadDlg : public QDialog {
     // The counters and what the end of a batch enables.
     void RefreshBatch();
     void EnableOptions(bool bOn);
+    // The platform list's choice: the profile, the options and the image
+    // buttons' labels follow it.
+    void ApplyPlatform(int nComboSelection);
     void InitSlotsUi();
     void Log(const std::string& text);
     void ShowLog();

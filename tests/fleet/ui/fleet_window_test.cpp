@@ -62,30 +62,50 @@ class FleetWindow : public ::testing::Test {
     std::unique_ptr<CMultiDownloadDlg> dlg;
 };
 
-TEST_F(FleetWindow, StartsWithOneSlotShownAndTheOptionsLocked) {
+// At start the preselected platform (MTX-p440, rev 02 or later) opens its
+// options as a choice in the list does; its images come from the program's
+// container, so Detect is there without an image picked.
+TEST_F(FleetWindow, StartsWithOneSlotShownAndThePreselectedPlatformsOptionsOpen) {
     EXPECT_TRUE(dlg->SlotLabel(0)->isVisible());
     EXPECT_FALSE(dlg->SlotLabel(1)->isVisible());
     EXPECT_EQ(dlg->SlotLabel(0)->text(), "PDA 1");
     EXPECT_EQ(dlg->Progress(0)->Text(), "Waiting for starting..");
-    EXPECT_FALSE(dlg->Control(1021)->isEnabled());  // Detect: no image chosen yet
+    for (int nId : {1019, 1035, 1036, 1037, 1047, 1048, 1050, 1051, 1053, 1021}) {
+        EXPECT_TRUE(dlg->Control(nId)->isEnabled()) << nId;
+    }
     EXPECT_FALSE(dlg->Control(1022)->isEnabled());
+    EXPECT_FALSE(dlg->Control(1052)->isEnabled());
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1019))->text(), "LOADER");
+    EXPECT_EQ(static_cast<QComboBox*>(dlg->Control(1070))->currentIndex(), 2);
     EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1047))->isChecked());
     EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 0 device(s) detected.");
 }
 
-TEST_F(FleetWindow, ChoosingAPlatformOpensTheImageButtonsAndDetectWaitsForAnImage) {
+TEST_F(FleetWindow, ThePlatformListSetsTheOptionsAndTheImageButtonsLabels) {
     auto* platform = static_cast<QComboBox*>(dlg->Control(1070));
-    EXPECT_FALSE(dlg->Control(1036)->isEnabled());  // Phone: no platform chosen yet
-    platform->setCurrentIndex(3);
-    emit platform->activated(3);
-    for (int nId : {1019, 1035, 1036, 1037, 1048, 1050, 1051, 1053}) {
+    auto choose = [&](int n) {
+        platform->setCurrentIndex(n);
+        emit platform->activated(n);
+    };
+    choose(3);  // MTX-Juniper
+    for (int nId : {1019, 1035, 1036, 1037, 1048, 1050, 1051, 1053, 1021}) {
         EXPECT_TRUE(dlg->Control(nId)->isEnabled()) << nId;
     }
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1019))->text(), "EBOOT");
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1035))->text(), "PDA");
+    choose(1);  // MTX-p440
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1019))->text(), "LOADER");
+    choose(0);  // "Please choose a profile!"
+    for (int nId : {1019, 1036, 1048, 1021}) {
+        EXPECT_FALSE(dlg->Control(nId)->isEnabled()) << nId;
+    }
+    // A platform whose images come from files only: Detect waits for one.
+    auto profiles = BuildPlatformProfiles();
+    profiles[2].containerMode = 0;
+    dlg->Selection().UseProfiles(profiles);
+    choose(3);
+    EXPECT_TRUE(dlg->Control(1036)->isEnabled());
     EXPECT_FALSE(dlg->Control(1021)->isEnabled());
-    platform->setCurrentIndex(0);  // "Please choose a profile!"
-    emit platform->activated(0);
-    EXPECT_FALSE(dlg->Control(1036)->isEnabled());
-    EXPECT_FALSE(dlg->Control(1048)->isEnabled());
 }
 
 TEST(DetectionSettings, DefaultsSuitUdevAndTheSimulatorAndAVendorIdIsChecked) {
