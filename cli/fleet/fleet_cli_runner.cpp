@@ -321,6 +321,15 @@ int CFleetCliRunner::Run() {
                 board.OnSlotLog(nSlot, text.get());
             }
             return;
+        } else if (m.nMsg == fleet::WM_WINDOW_TEXT) {
+            const std::unique_ptr<char[]> text = fleet::AdoptSlotLogText(m);
+            if (text && fleet::ArgumentOfLParam(m.lParam) == fleet::kWindowTextBox) {
+                prompts.MessageBox(text.get(), platform::MsgButtons::Ok, platform::MsgIcon::Error);
+            } else if (text) {
+                board.AppendLog(text.get());
+                printLog();
+            }
+            return;
         } else {
             return;
         }

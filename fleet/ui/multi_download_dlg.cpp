@@ -1,5 +1,6 @@
 #include "fleet/ui/multi_download_dlg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -130,7 +131,19 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     // After the slots are set up, which starts the log afresh.
     Log(config.strWarning);
     if (!error.empty()) {
+        // Without the watch no handset is ever detected: the operator is
+        // told in a box, once the window is up.
         Log(error + "\r\n");
+        const std::string box = platform::Format(
+            "HUB RegisterDeviceNotification failed: %s\nHandsets attached to this PC will not be "
+            "detected. Check the Detection/Folder setting.\n",
+            error.c_str());
+        QMetaObject::invokeMethod(
+            this,
+            [this, box] {
+                m_prompts.MessageBox(box, platform::MsgButtons::Ok, platform::MsgIcon::Error);
+            },
+            Qt::QueuedConnection);
     }
     setWindowTitle(Qs(ProgramBaseName()));
 }
@@ -205,8 +218,12 @@ void CMultiDownloadDlg::Build() {
     pDetect->addWidget(m_pCounter);
     pMain->addWidget(pDetectBox);
 
+    // Slot 1 in "Download Progress", slots 2-8 in "Multi Progress" (shown
+    // with "Multi Download").
     auto* pProgressBox = new QGroupBox("Download Progress");
     auto* pGrid = new QGridLayout(pProgressBox);
+    m_pMultiBox = new QGroupBox("Multi Progress");
+    auto* pMultiGrid = new QGridLayout(m_pMultiBox);
     for (int i = 0; i < kBoardSlots; ++i) {
         const size_t s = static_cast<size_t>(i);
         m_apLabel[s] = new CColorLabel(Qs(platform::Format("PDA %d", i + 1)));
@@ -217,15 +234,18 @@ void CMultiDownloadDlg::Build() {
         add(1000 + i, m_apProgress[s]);
         add(kResetIds[s], m_apReset[s]);
         add(kSeeLogIds[s], m_apSeeLog[s]);
-        pGrid->addWidget(m_apLabel[s], i, 0);
-        pGrid->addWidget(m_apProgress[s], i, 1);
-        pGrid->addWidget(m_apReset[s], i, 2);
-        pGrid->addWidget(m_apSeeLog[s], i, 3);
+        QGridLayout* pRows = i == 0 ? pGrid : pMultiGrid;
+        pRows->addWidget(m_apLabel[s], i, 0);
+        pRows->addWidget(m_apProgress[s], i, 1);
+        pRows->addWidget(m_apReset[s], i, 2);
+        pRows->addWidget(m_apSeeLog[s], i, 3);
         connect(m_apReset[s], &QPushButton::clicked, this, [this, i] { ResetSlot(i); });
         connect(m_apSeeLog[s], &QPushButton::clicked, this, [this, i] { ShowSlotLog(i); });
     }
     pGrid->setColumnStretch(1, 1);
+    pMultiGrid->setColumnStretch(1, 1);
     pMain->addWidget(pProgressBox);
+    pMain->addWidget(m_pMultiBox);
 
     m_pLog = static_cast<QPlainTextEdit*>(add(IDC_LOG, new QPlainTextEdit));
     m_pLog->setReadOnly(true);
@@ -386,6 +406,13 @@ void CMultiDownloadDlg::InitSlotsUi() {
                            static_cast<QWidget*>(m_apSeeLog[static_cast<size_t>(i)])}) {
             w->hide();
         }
+    }
+    m_pMultiBox->hide();
+    // Each slot label in the system's info-text colour.
+    const QColor info = QApplication::palette().color(QPalette::ToolTipText);
+    for (CColorLabel* pLabel : m_apLabel) {
+        pLabel->SetTextColour((int64_t{info.blue()} << 16) | (int64_t{info.green()} << 8) |
+                              int64_t{info.red()});
     }
     ShowLog();
     Refresh();
@@ -597,6 +624,7 @@ void CMultiDownloadDlg::SetMultiDownload(bool bOn) {
             w->setVisible(bOn);
         }
     }
+    m_pMultiBox->setVisible(bOn);
     // The rows just shown or hidden change the minimum the layout allows.
     layout()->invalidate();
     layout()->activate();
@@ -681,6 +709,23 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         if (text) {
             m_board.OnSlotLog(SlotOfLParam(msg.lParam), text.get());
         }
+    } else if (msg.nMsg == WM_WINDOW_TEXT) {
+        const std::unique_ptr<char[]> text = AdoptSlotLogText(msg);
+        if (!text) {
+            return;
+        }
+        if (ArgumentOfLParam(msg.lParam) == kWindowTextBox) {
+            // Shown from the loop, not from inside this handler.
+            QMetaObject::invokeMethod(
+                this,
+                [this, box = std::string(text.get())] {
+                    m_prompts.MessageBox(box, platform::MsgButtons::Ok, platform::MsgIcon::Error);
+                },
+                Qt::QueuedConnection);
+        } else {
+            Log(text.get());
+        }
+        return;
     } else if (msg.nMsg == WM_WORKER_ENDED) {
         // Everything the worker posted has been taken: its slot's log is
         // whole (the checksum text after 213 comes after the code).

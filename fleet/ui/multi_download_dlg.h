@@ -142,6 +142,7 @@ class CMultiDownloadDlg : public QDialog {
     QCheckBox* m_pMulti = nullptr;
     QAction* m_pSaveLogs = nullptr;
     QGroupBox* m_pImages = nullptr;
+    QGroupBox* m_pMultiBox = nullptr;  // "Multi Progress": slots 2-8
     QComboBox* m_pPlatform = nullptr;
     CColorLabel* m_pPlatformLabel = nullptr;
     std::map<int, QWidget*> m_controls;

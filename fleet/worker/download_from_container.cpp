@@ -108,7 +108,7 @@ StepResult CContainerJob::PdaImage(const ContainerTrailer& trailer) {
         m_report.Pda(kPdaWritingStart);
         SlotPause(StaggerPause(kImageStaggerStep, m_ctx.nStagger));
         const std::vector<B000ffPart> parts = PlanB000ffParts(trailer.pdaSize);
-        m_report.Log(platform::Format("PDA Image part:%d\r\n", static_cast<int>(parts.size())));
+        m_report.MainLog(platform::Format("PDA Image part:%d\r\n", static_cast<int>(parts.size())));
         const StepResult result =
             StreamB000ffImage(m_pda, m_report, m_file, trailer.pdaOffset, parts);
         m_file.Close();
@@ -152,7 +152,9 @@ int CContainerJob::Run() {
     m_ctx.bEboot = 1;
     ContainerTrailer trailer;
     if (!ReadContainerTrailer(m_file, trailer)) {
-        // The batch must still be able to finish: the slot fails with a code.
+        // Said to the operator; and the batch must still be able to finish:
+        // the slot fails with a code.
+        m_report.MessageBox(kContainerReadError);
         m_report.Log(kContainerReadError);
         return Fail(StepResult::Fail(kPdaReadError, kReadErrorImageFile));
     }

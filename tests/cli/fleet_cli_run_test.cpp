@@ -179,6 +179,8 @@ TEST_F(FleetCliRun, OneSlotContainerJobSendsExactlyTheWireRulesSequence) {
                          m_dir.Write("phone.bin", m_phone), "--timeout", "60"});
     ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
     EXPECT_NE(ran.out.find("slot 1: Job Done.Launched!!"), std::string::npos) << ran.out;
+    // The number of B000FF parts is a line of the shared log.
+    EXPECT_NE(ran.out.find("\nPDA Image part:1\n"), std::string::npos) << ran.out;
     EXPECT_EQ(handset.Eboot(), m_eboot);
     EXPECT_EQ(handset.PdaImage(), m_pda);
     EXPECT_EQ(handset.ModemArea(kCodeArea), CodeArea());

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -135,11 +136,21 @@ TEST(DetectionSettings, DefaultsSuitUdevAndTheSimulatorAndAVendorIdIsChecked) {
         CMultiDownloadDlg window(prompts, settings);
         EXPECT_TRUE(window.LogText().contains("Detection/VendorId \"Samsung\" is not four hex"));
     }
-    // A folder that cannot be watched is said too, not lost.
+    // A folder that cannot be watched is said too, not lost: in the log and
+    // in a box once the window is up.
     settings.SetString("Detection", "Folder", std::string(dir) + "/missing/deeper");
     {
         CMultiDownloadDlg window(prompts, settings);
         EXPECT_TRUE(window.LogText().contains("missing/deeper")) << window.LogText().toStdString();
+        EXPECT_TRUE(prompts.m_messages.empty());
+        QCoreApplication::processEvents();
+        ASSERT_EQ(prompts.m_messages.size(), 1u);
+        EXPECT_EQ(prompts.m_messages[0].text.rfind("HUB RegisterDeviceNotification failed: cannot "
+                                                   "watch " +
+                                                       std::string(dir) + "/missing/deeper: ",
+                                                   0),
+                  0u)
+            << prompts.m_messages[0].text;
     }
     rmdir(dir);
 }
@@ -434,6 +445,41 @@ TEST_F(FleetWindow, ADeviceThatDoesNotAnswerNeverFreezesTheWindow) {
     unlink((m_dir + "/usb-Dead_Device-if01").c_str());
 }
 
+// What a worker tells the window itself: a line of the shared log ("PDA
+// Image part:%d"), a box (" Cfile read error "), shown from the loop.
+TEST_F(FleetWindow, AWorkersWindowTextsGoToTheSharedLogAndToABox) {
+    ThreeRunning();
+    PostWindowText(&dlg->MessageSink(), 0, kWindowTextLog, "PDA Image part:3\r\n");
+    PostWindowText(&dlg->MessageSink(), 1, kWindowTextBox, " Cfile read error ");
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->LogText().contains("PDA Image part:3\n")) << dlg->LogText().toStdString();
+    EXPECT_EQ(dlg->Board().Slot(0).strLog, "") << "not the slot's log";
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{" Cfile read error "});
+}
+
+TEST_F(FleetWindow, SlotsTwoToEightSitInTheMultiProgressGroupAndLabelsUseTheInfoTextColour) {
+    QGroupBox* pMulti = nullptr;
+    for (QGroupBox* g : dlg->findChildren<QGroupBox*>()) {
+        if (g->title() == "Multi Progress") {
+            pMulti = g;
+        }
+    }
+    ASSERT_NE(pMulti, nullptr);
+    EXPECT_FALSE(pMulti->isVisible());
+    EXPECT_TRUE(pMulti->isAncestorOf(dlg->SlotLabel(7)));
+    EXPECT_FALSE(pMulti->isAncestorOf(dlg->SlotLabel(0)));
+    dlg->SetMultiDownload(true);
+    EXPECT_TRUE(pMulti->isVisible());
+    dlg->SetMultiDownload(false);
+    EXPECT_FALSE(pMulti->isVisible());
+    const QColor info = QApplication::palette().color(QPalette::ToolTipText);
+    const int64_t ref = (int64_t{info.blue()} << 16) | (int64_t{info.green()} << 8) | info.red();
+    for (int i = 0; i < kBoardSlots; ++i) {
+        EXPECT_EQ(dlg->SlotLabel(i)->TextColour(), ref) << i;
+    }
+}
+
 TEST(TextProgress, RepaintsOnlyWhenTheBarGrowsByAPixel) {
     CTextProgressCtrl p;
     p.resize(100, 20);
@@ -455,6 +501,8 @@ TEST(SlotLogWindow, ShowsTheSlotsLogUnderItsHeading) {
     EXPECT_EQ(dlg.Heading(), "Thread 5 Log:");
     EXPECT_EQ(dlg.Body(), "line 1\nline 2\n");
     EXPECT_EQ(dlg.windowTitle(), "Log Messages");
+    EXPECT_EQ(dlg.font().family(), "Tahoma");  // or the closest face installed
+    EXPECT_EQ(dlg.font().pointSize(), 10);
 }
 
 }  // namespace

@@ -103,6 +103,8 @@ TEST(ContainerWorkerTest, B000ffImageAndEveryModemAreaByteForByte) {
     std::vector<Posted> steps = Steps(posted);
     ASSERT_GE(steps.size(), 7u);
     EXPECT_EQ(std::vector<Posted>(steps.begin(), steps.begin() + 5), expected);
+    EXPECT_EQ(steps[5].nMsg, fleet::WM_WINDOW_TEXT) << "a line of the shared log";
+    EXPECT_EQ(steps[5].nArgument, fleet::kWindowTextLog);
     EXPECT_EQ(steps[5].text, "PDA Image part:1\r\n");
     const std::vector<Posted> phone = {
         Phone(300),      Phone(303, com), Phone(301, com), Phone(308, 8),   Phone(309, 8),
@@ -553,10 +555,15 @@ TEST(WorkerContextTest, AnUnreadableTrailerStillEndsTheSlot) {
     ASSERT_TRUE(ctx.programFile.Open(dir.Write("tiny", {1, 2, 3})));  // no room for a trailer
     EXPECT_EQ(fleet::DownloadFromContainerThread(&ctx), -1);
     const auto posted = Drain(sink);
-    ASSERT_EQ(posted.size(), 2u);
+    ASSERT_EQ(posted.size(), 3u);
+    // Shown to the operator, kept in the slot's log, and the slot ended.
+    EXPECT_EQ(posted[0].nMsg, fleet::WM_WINDOW_TEXT);
+    EXPECT_EQ(posted[0].nArgument, fleet::kWindowTextBox);
     EXPECT_EQ(posted[0].text, " Cfile read error ");
-    EXPECT_EQ(posted[1], Pda(208, 1)) << "a failing code, so the batch can finish";
-    EXPECT_EQ(posted[1].nSlot, 5);
+    EXPECT_EQ(posted[1].nMsg, fleet::WM_SLOT_LOG);
+    EXPECT_EQ(posted[1].text, " Cfile read error ");
+    EXPECT_EQ(posted[2], Pda(208, 1)) << "a failing code, so the batch can finish";
+    EXPECT_EQ(posted[2].nSlot, 5);
 }
 
 }  // namespace
