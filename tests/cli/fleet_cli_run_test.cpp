@@ -25,6 +25,7 @@
 #include "fleet/tools/pack.h"
 #include "fleet/ui/workers.h"
 #include "sim/fleet/fleet_handset.h"
+#include "tests/fleet/sim_job.h"
 #include "tests/fleet/temp_dir.h"
 #include "tests/fleet/wire_sequence.h"
 
@@ -89,27 +90,12 @@ class FleetCliRun : public ::testing::Test {
         EXPECT_TRUE(m_handsets.back()->Start(error)) << error;
         return *m_handsets.back();
     }
-    static fleetsim::HandsetSettings Quick() {
-        fleetsim::HandsetSettings s;
-        s.nModemDelayMs = 50;
-        s.nVerifyDelayMs = 20;
-        s.nSignatureDelayMs = 20;
-        return s;
-    }
+    static fleetsim::HandsetSettings Quick() { return fleettest::QuickHandset(); }
 
     // The program packed with EBOOT and the PDA image for profile row 2.
     std::string Packed() {
-        fleet::PackRequest pack;
-        pack.strProgram = m_dir.Write("program", fleet::PatternBytes(0x21000, 99));
-        pack.strEboot = m_dir.Write("eboot.nb0", m_eboot);
-        pack.strPda = m_dir.Write("pda.bin", m_pda);
-        pack.strOut = m_dir.File("line_tool");
-        pack.nProfile = kJuniperRow;
-        fleet::ContainerTrailer trailer;
-        std::string error;
-        EXPECT_TRUE(fleet::PackProgram(pack, trailer, error)) << error;
-        m_nPdaOffset = trailer.pdaOffset;
-        return pack.strOut;
+        return fleettest::PackTestProgram(m_dir, m_eboot, m_pda, "line_tool", kJuniperRow,
+                                          m_nPdaOffset);
     }
 
     // fleet_cli with these arguments (after --watch dev), until it ends;

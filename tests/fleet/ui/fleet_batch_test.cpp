@@ -32,6 +32,7 @@
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
 #include "sim/fleet/fleet_handset.h"
+#include "tests/fleet/sim_job.h"
 #include "tests/fleet/temp_dir.h"
 #include "tests/fleet/wire_sequence.h"
 #include "tests/oriel/ui/qt_wait.h"
@@ -75,23 +76,15 @@ class FleetBatchWindow : public ::testing::Test {
         m_eboot = fleet::PatternBytes(0x30000, 1);
         m_pda = fleet::BuildB000ffImage(3, 5000, 31);
         m_phone = fleet::PatternBytes(kPhoneLength, 41);
-        fleet::PackRequest pack;
-        pack.strProgram = m_dir.Write("program", fleet::PatternBytes(0x21000, 99));
-        pack.strEboot = m_dir.Write("eboot.nb0", m_eboot);
-        pack.strPda = m_dir.Write("pda.bin", m_pda);
-        pack.strOut = m_dir.File("fleet_downloader");
-        pack.nProfile = kJuniperRow;
-        fleet::ContainerTrailer trailer;
-        std::string error;
-        ASSERT_TRUE(fleet::PackProgram(pack, trailer, error)) << error;
-        m_nPdaOffset = trailer.pdaOffset;
+        const std::string program = fleettest::PackTestProgram(
+            m_dir, m_eboot, m_pda, "fleet_downloader", kJuniperRow, m_nPdaOffset);
 
         // As the program builds the window.
         m_settings.SetString("Detection", "Folder", DevDir());
         fleet::UseDetectionForModemPorts(fleet::ReadDetectionConfig(m_settings));
         m_pDlg = std::make_unique<fleet::CMultiDownloadDlg>(m_prompts, m_settings);
         m_pDlg->SetWorkers(fleet::ContainerWorker(), fleet::FilesWorker());
-        m_pDlg->SetProgramPath(pack.strOut);
+        m_pDlg->SetProgramPath(program);
         m_pDlg->SetStartInterval(20ms);
         m_pDlg->show();
     }
