@@ -576,6 +576,10 @@ SlotStartRequest CMultiDownloadDlg::StartRequest() {
 }
 
 void CMultiDownloadDlg::ResetSlot(int nSlot) {
+    // The worker's last messages are taken first: its log is saved whole
+    // before the reset empties it.
+    m_slots.JoinWorker(nSlot);
+    QCoreApplication::sendPostedEvents(&m_target);
     ResetEndedSlot(m_slots, *m_pDetection, m_board, nSlot);
     m_apReset[static_cast<size_t>(nSlot)]->setEnabled(false);
     Refresh();
@@ -588,6 +592,7 @@ void CMultiDownloadDlg::ResetAll() {
         return;
     }
     m_slots.JoinAll();
+    QCoreApplication::sendPostedEvents(&m_target);
     SetMultiDownload(false);
     InitSlotsUi();
     EnableOptions(true);

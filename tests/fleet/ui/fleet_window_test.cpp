@@ -384,6 +384,22 @@ TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
     // A worker that ends without ending its slot leaves nothing to write.
     Post(WM_WORKER_ENDED, 0, 0);
     EXPECT_TRUE(std::filesystem::is_empty(m_dir));
+    // A reset pressed while the worker's last words still wait: they are
+    // taken, and the log written, before the slot is emptied.
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 2);
+    PostSlotLog(&dlg->MessageSink(), 2, "PDA-last words\r\n");
+    dlg->MessageSink().PostMessage(WM_WORKER_ENDED, 0, MakeSlotLParam(2, 0));
+    dlg->ResetSlot(2);
+    EXPECT_EQ(dlg->Board().Slot(2).strLog, "");
+    nFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+        std::ifstream f(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(f)), {});
+        EXPECT_EQ(text, "Downloading finished...\r\nPDA-last words\r\n");
+        ++nFiles;
+        std::filesystem::remove(entry.path());
+    }
+    EXPECT_EQ(nFiles, 1);
 }
 
 TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
