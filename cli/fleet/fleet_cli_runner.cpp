@@ -126,6 +126,15 @@ int CFleetCliRunner::Run() {
 
     int nServed = 0;
     bool bStartPending = false;
+    // Slots beyond --slots never take a handset, and none is taken once
+    // COUNT are served or about to be (ready and waiting for their start).
+    detection.SetMayAccept([&](int nSlot) {
+        int nReady = 0;
+        for (int i = 0; i < fleet::kBoardSlots; ++i) {
+            nReady += board.Slot(i).nState == fleet::kSlotReady ? 1 : 0;
+        }
+        return nSlot < m_options.nSlots && nServed + nReady < m_options.nCount;
+    });
     detection.SetStartAction([&] { bStartPending = true; });
     detection.SetPhonePortLearntAction([&](int nSlot) {
         slots.phoneComNumbers[static_cast<size_t>(nSlot)] = detection.PhoneComNumber(nSlot).load();
@@ -279,12 +288,6 @@ int CFleetCliRunner::Run() {
                 if ((bPda || bModem) && !e.bArrived) {
                     detection.OnDeviceEvent(e);
                     resetIfUnplugged(e.strName);
-                    continue;
-                }
-                // Slots beyond --slots never take a handset, and none is taken
-                // once COUNT are served; modem ports of served ones still count.
-                if (bPda &&
-                    (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount)) {
                     continue;
                 }
                 detection.OnDeviceEvent(e);

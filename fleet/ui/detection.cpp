@@ -73,13 +73,22 @@ void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
         if (OfAnotherVendor(m_config.pdaClass, event.strName)) {
             return;
         }
-        if (m_board.m_nDetected < kBoardSlots && m_board.TopFreeSlot() >= 0) {
+        if (SlotToFill() >= 0) {
             StartProbe(event.strName);
         }
     } else if (!m_config.strModemPattern.empty() &&
                LinkNameMatches(event.strName, m_config.strModemPattern)) {
         OnModemArrival(event.strName);
     }
+}
+
+int CDetection::SlotToFill() const {
+    const int nSlot = m_board.TopFreeSlot();
+    if (nSlot < 0 || m_board.m_nDetected >= kBoardSlots ||
+        (m_fnMayAccept && !m_fnMayAccept(nSlot))) {
+        return -1;
+    }
+    return nSlot;
 }
 
 bool CDetection::Served(const std::string& strDevice) const {
@@ -162,9 +171,9 @@ void CDetection::CompleteProbes() {
 
 void CDetection::Accept(Probe& probe) {
     const std::string name = DeviceNameOfLink(probe.port.DevicePath());
-    const int nSlot = m_board.TopFreeSlot();
+    const int nSlot = SlotToFill();
     // The slots may have filled, or the handset been taken, meanwhile.
-    if (nSlot < 0 || m_board.m_nDetected >= kBoardSlots || Served(name)) {
+    if (nSlot < 0 || Served(name)) {
         probe.port.Close();
         return;
     }

@@ -63,6 +63,10 @@ class CDetection {
     void SetPhonePortLearntAction(SlotAction fn) { m_fnPhonePortLearnt = std::move(fn); }
     void SetPhonePortAction(SlotAction fn) { m_fnPhonePort = std::move(fn); }
     void SetStartImmediately(bool b) { m_bStartImmediately = b; }
+    // Whether the top free slot may take a handset now (the command line's
+    // --slots and --count); asked before a handshake and again before a
+    // handset that answered is taken. Without it every free slot may.
+    void SetMayAccept(std::function<bool(int nSlot)> fn) { m_fnMayAccept = std::move(fn); }
 
     // Called on a probe's thread when its handshake is over; the owner then
     // runs CompleteProbes on its own thread. Without it each probe is waited
@@ -93,6 +97,8 @@ class CDetection {
     void StartProbe(const std::string& strLink);
     // The handsets whose device is in a slot that is neither empty nor failed.
     bool Served(const std::string& strDevice) const;
+    // A free slot within the board's and the owner's limits, or -1.
+    int SlotToFill() const;
     void Accept(Probe& probe);
     void OnModemArrival(const std::string& strName);
 
@@ -109,6 +115,7 @@ class CDetection {
     std::array<std::string, kBoardSlots> m_astrPhonePath{};
     std::array<std::atomic<int32_t>, kBoardSlots> m_anPhoneCom{};
     std::function<void()> m_fnProbeWake;
+    std::function<bool(int nSlot)> m_fnMayAccept;
     std::vector<std::unique_ptr<Probe>> m_probes;
     std::set<std::string> m_silent;
 };

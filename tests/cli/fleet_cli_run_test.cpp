@@ -234,6 +234,23 @@ TEST_F(FleetCliRun, OneSlotServesHandsetAfterHandsetAsEachLeavesItsModemPort) {
     EXPECT_EQ(first.Received(), fleettest::ContainerJobWire(Job(true, true)));
 }
 
+// Handsets answering together are taken only as far as COUNT goes: the
+// handshakes run side by side, the slots are filled one result at a time.
+TEST_F(FleetCliRun, NoMoreHandsetsAreTakenThanTheCount) {
+    Plug(1);
+    Plug(2);
+    Plug(3);
+    const Ran ran =
+        Run({"--slots", "2", "--count", "1", "--container", Packed(), "--timeout", "30"});
+    ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
+    EXPECT_NE(ran.out.find("finished 1, failed 0 of 1"), std::string::npos) << ran.out;
+    int nServed = 0;
+    for (const auto& h : m_handsets) {
+        nServed += h->Pda().nRamPackets > 0 ? 1 : 0;
+    }
+    EXPECT_EQ(nServed, 1);
+}
+
 // A slot's log is written once its worker has ended and every message it
 // posted has been taken: the checksum text that follows code 213 is in it.
 TEST_F(FleetCliRun, ASavedSlotLogHoldsTheLinesAfterTheLastCode) {
