@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <array>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "fleet/transport/slot_events.h"
 #include "fleet/transport/slot_launch.h"
 #include "fleet/transport/slot_messages.h"
+#include "fleet/transport/tty_device.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
 #include "fleet/ui/slot_reset.h"
@@ -25,6 +27,7 @@ namespace fleetcli {
 namespace {
 
 constexpr uint32_t WM_DEVICE_FOLDER = platform::WM_USER + 100;
+constexpr uint32_t WM_PROBES_DONE = platform::WM_USER + 101;
 
 const char* StateText(int32_t n) {
     switch (n) {
@@ -118,14 +121,26 @@ int CFleetCliRunner::Run() {
     config.pdaClass.strVendorId = m_options.strVendorId;
     fleet::CDetection detection(board, slots.pdaPorts, config);
     detection.SetStartImmediately(true);
+    // Handshakes run on probe threads; their results are taken on the loop.
+    detection.SetProbeWake([&loop] { loop.PostMessage(WM_PROBES_DONE, 0, 0); });
 
     int nServed = 0;
     bool bStartPending = false;
-    detection.SetStartAction([&] { bStartPending = true; });
-    detection.SetPhonePortAction([&](int nSlot) {
-        slots.phoneComNumbers[static_cast<size_t>(nSlot)] = detection.PhoneComNumber(nSlot).load();
-        fleet::g_phonePortEvents[static_cast<size_t>(nSlot)].Set();
+    // Slots beyond --slots never take a handset, and none is taken once
+    // COUNT are served or about to be (ready and waiting for their start).
+    detection.SetMayAccept([&](int nSlot) {
+        int nReady = 0;
+        for (int i = 0; i < fleet::kBoardSlots; ++i) {
+            nReady += board.Slot(i).nState == fleet::kSlotReady ? 1 : 0;
+        }
+        return nSlot < m_options.nSlots && nServed + nReady < m_options.nCount;
     });
+    detection.SetStartAction([&] { bStartPending = true; });
+    detection.SetPhonePortLearntAction([&](int nSlot) {
+        slots.phoneComNumbers[static_cast<size_t>(nSlot)] = detection.PhoneComNumber(nSlot).load();
+    });
+    detection.SetPhonePortAction(
+        [](int nSlot) { fleet::g_phonePortEvents[static_cast<size_t>(nSlot)].Set(); });
 
     fleet::CDeviceFolderWatch watch;
     std::string error;
@@ -178,22 +193,69 @@ int CFleetCliRunner::Run() {
         }
     };
 
-    // While workers are being started, folder events wait in the kernel: a
-    // handset detected then would be started by a start that has begun.
+    // While workers are being started, folder events and handshake results
+    // wait: a handset detected then would be started by a start that has begun.
     bool bStarting = false;
     bool bFolderDeferred = false;
+    bool bProbesDeferred = false;
+    // What the shared log gained is printed as it comes ("PDA Device not
+    // found.", "PDA 1 finished downloading!").
+    size_t nLogShown = 0;
+    auto printLog = [&] {
+        const std::string& log = board.Log();
+        if (log.size() < nLogShown) {
+            nLogShown = 0;
+        }
+        size_t at = nLogShown;
+        for (size_t end = log.find('\n', at); end != std::string::npos; end = log.find('\n', at)) {
+            std::string line = log.substr(at, end - at);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (m_options.bJson) {
+                std::fprintf(m_out, "{\"log\":%s}\n", JsonString(line).c_str());
+            } else {
+                std::fprintf(m_out, "%s\n", line.c_str());
+            }
+            at = end + 1;
+        }
+        if (at != nLogShown) {
+            nLogShown = at;
+            std::fflush(m_out);
+        }
+    };
     // Every handset that ended, in the order they ended: with more handsets
     // than slots a slot serves several, and a reset slot forgets its last.
     std::vector<EndedHandset> ended;
     int nFinished = 0;
     int nFailed = 0;
+    // Whether a slot's worker has ended and everything it posted has been
+    // taken (its log is whole then), and how many have not.
+    std::array<bool, fleet::kBoardSlots> workerEnded;
+    workerEnded.fill(true);
+    int nWorkersRunning = 0;
+    // Whether any link of the handset is in the folder.
+    auto attached = [&](const std::string& strDevice) {
+        for (const std::string& pattern : {config.pdaClass.strPattern, config.strModemPattern}) {
+            if (pattern.empty()) {
+                continue;
+            }
+            for (const std::string& name : fleet::tty::ListMatching(m_options.strWatch, pattern)) {
+                if (fleet::DeviceNameOfLink(name) == strDevice) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
     // A slot whose handset ended and has been unplugged is free for the next
-    // one, as the operator's "reset" makes it in the window.
+    // one, as the operator's "reset" makes it in the window; not before its
+    // worker's last message, so its log is written whole first.
     auto resetIfUnplugged = [&](const std::string& strLink) {
         const std::string device = fleet::DeviceNameOfLink(strLink);
         for (int i = 0; i < m_options.nSlots; ++i) {
             const fleet::SlotView& v = board.Slot(i);
-            if (v.strDeviceName != device || !v.Ended()) {
+            if (v.strDeviceName != device || !v.Ended() || !workerEnded[static_cast<size_t>(i)]) {
                 continue;
             }
             fleet::ResetEndedSlot(slots, detection, board, i);
@@ -205,32 +267,56 @@ int CFleetCliRunner::Run() {
             bFolderDeferred = true;
             return;
         }
+        if (m.nMsg == WM_PROBES_DONE) {
+            if (bStarting) {
+                bProbesDeferred = true;
+                return;
+            }
+            detection.CompleteProbes();
+            // An interface that is there but would not open: its cause on stderr too.
+            const std::string failure = detection.TakeOpenFailure();
+            if (!failure.empty()) {
+                std::fprintf(m_err, "fleet_cli: PDA Device not found.\n%s\n", failure.c_str());
+            }
+            printLog();
+            return;
+        }
         if (m.nMsg == WM_DEVICE_FOLDER) {
             // The first wake-up also takes the handsets attached before the start.
             std::vector<fleet::DeviceLinkEvent> events =
                 m.wParam == 1 ? watch.ExistingLinks() : watch.ReadEvents();
             for (const fleet::DeviceLinkEvent& e : events) {
                 const bool bPda = fleet::LinkNameMatches(e.strName, config.pdaClass.strPattern);
-                if (bPda && !e.bArrived) {
+                const bool bModem = !config.strModemPattern.empty() &&
+                                    fleet::LinkNameMatches(e.strName, config.strModemPattern);
+                // A handset leaves through whichever link it has: the PDA
+                // interface, or the modem port after a phone job.
+                if ((bPda || bModem) && !e.bArrived) {
+                    detection.OnDeviceEvent(e);
                     resetIfUnplugged(e.strName);
                     continue;
                 }
-                // Slots beyond --slots never take a handset, and none is taken
-                // once COUNT are served; modem ports of served ones still count.
-                if (bPda &&
-                    (board.TopFreeSlot() >= m_options.nSlots || nServed >= m_options.nCount)) {
-                    continue;
-                }
                 detection.OnDeviceEvent(e);
-                const std::string failure = detection.TakeOpenFailure();
-                if (!failure.empty()) {
-                    std::fprintf(m_err, "fleet_cli: PDA Device not found.\n%s\n", failure.c_str());
-                }
             }
+            printLog();
             return;
         }
         const int nSlot = fleet::SlotOfLParam(m.lParam);
         if (nSlot < 0 || nSlot >= fleet::kBoardSlots) {
+            return;
+        }
+        if (m.nMsg == fleet::WM_WORKER_ENDED) {
+            workerEnded[static_cast<size_t>(nSlot)] = true;
+            --nWorkersRunning;
+            const fleet::SlotView& v = board.Slot(nSlot);
+            if (v.Ended()) {
+                saveLog(nSlot);
+                // Unplugged before its end was known: free now.
+                if (!attached(v.strDeviceName)) {
+                    fleet::ResetEndedSlot(slots, detection, board, nSlot);
+                    report(nSlot, 0);
+                }
+            }
             return;
         }
         const int32_t before = board.Slot(nSlot).nState;
@@ -243,6 +329,15 @@ int CFleetCliRunner::Run() {
             if (text) {
                 board.OnSlotLog(nSlot, text.get());
                 lastSlotLog[static_cast<size_t>(nSlot)] = text.get();
+            }
+            return;
+        } else if (m.nMsg == fleet::WM_WINDOW_TEXT) {
+            const std::unique_ptr<char[]> text = fleet::AdoptSlotLogText(m);
+            if (text && fleet::ArgumentOfLParam(m.lParam) == fleet::kWindowTextBox) {
+                prompts.MessageBox(text.get(), platform::MsgButtons::Ok, platform::MsgIcon::Error);
+            } else if (text) {
+                board.AppendLog(text.get());
+                printLog();
             }
             return;
         } else {
@@ -258,11 +353,11 @@ int CFleetCliRunner::Run() {
                 std::fprintf(m_err, "fleet_cli: slot %d: %s", nSlot + 1, why.c_str());
             }
         }
+        printLog();
         const fleet::SlotView& v = board.Slot(nSlot);
         if (v.nState != before && v.Ended()) {
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
             (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
-            saveLog(nSlot);
         }
     });
 
@@ -283,7 +378,8 @@ int CFleetCliRunner::Run() {
     fleet::SlotStartRequest request;
     request.strProgramPath = m_options.bContainer && !m_options.strContainerFile.empty()
                                  ? m_options.strContainerFile
-                                 : fleet::ProgramFilePath();
+                             : m_strProgramPath.empty() ? fleet::ProgramFilePath()
+                                                        : m_strProgramPath;
     request.profiles = selection.Profiles();
     request.nPlatformRow = selection.CurrentProfileIndex();
     request.pSelection = &selection;
@@ -299,6 +395,9 @@ int CFleetCliRunner::Run() {
     // Events of the workers already started are printed as they come, so
     // their times stay true while the next ones wait their turn.
     request.fnStarted = [&](int i) {
+        printLog();
+        workerEnded[static_cast<size_t>(i)] = false;
+        ++nWorkersRunning;
         if (board.Slot(i).nState == fleet::kSlotReady) {
             board.SlotStarted(i);
             ++nServed;
@@ -329,6 +428,11 @@ int CFleetCliRunner::Run() {
                 bFolderDeferred = false;
                 loop.PostMessage(WM_DEVICE_FOLDER, 0, 0);
             }
+            if (bProbesDeferred) {
+                bProbesDeferred = false;
+                loop.PostMessage(WM_PROBES_DONE, 0, 0);
+            }
+            printLog();
             if (r.outcome != fleet::StartOutcome::Completed) {
                 bRefused = true;
             }
@@ -346,9 +450,17 @@ int CFleetCliRunner::Run() {
     }
     bWatching = false;
     watcher.join();
+    detection.StopProbes();
+    // Interrupted or timed out: the workers still running are asked to stop,
+    // so the program ends promptly and closes their ports after them.
+    if (!slots.StopAll(fleet::kWorkerStopBound)) {
+        std::fprintf(m_err, "fleet_cli: a worker did not stop; ending without it\n");
+        std::fflush(nullptr);
+        std::_Exit(nExit == 0 ? 1 : nExit);
+    }
     slots.JoinAll();
-    // Messages the workers posted last.
-    loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));
+    // Messages the workers posted last, up to each one's end.
+    loop.RunUntil([&] { return nWorkersRunning <= 0; }, std::chrono::milliseconds(2000));
 
     // With --json stdout holds the event objects alone.
     std::FILE* summary = m_options.bJson ? m_err : m_out;
@@ -360,7 +472,7 @@ int CFleetCliRunner::Run() {
     }
     for (int i = 0; i < m_options.nSlots; ++i) {
         const fleet::SlotView& v = board.Slot(i);
-        if (!v.Ended()) {
+        if (!v.Ended() && v.nState != fleet::kSlotEmpty) {
             std::fprintf(summary, "%-5d %-32s %-12s %s\n", i + 1, v.strDeviceName.c_str(),
                          StateText(v.nState), v.strProgressText.c_str());
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "cli/fleet/fleet_cli_options.h"
 #include "fleet/transport/slot_context.h"
@@ -15,6 +16,9 @@ class CFleetCliRunner {
   public:
     CFleetCliRunner(const FleetCliOptions& options, std::FILE* out, std::FILE* err);
     void SetWorkers(fleet::SlotWorker container, fleet::SlotWorker files);
+    // The program file whose last 4 bytes name the profile when no
+    // --container FILE is given (default: this program; tests name another).
+    void SetProgramPath(std::string strPath) { m_strProgramPath = std::move(strPath); }
     int Run();
     void Interrupt() { m_bInterrupted = true; }
 
@@ -24,6 +28,7 @@ class CFleetCliRunner {
     std::FILE* m_err;
     fleet::SlotWorker m_container = nullptr;
     fleet::SlotWorker m_files = nullptr;
+    std::string m_strProgramPath;
     std::atomic<bool> m_bInterrupted{false};
 };
 

@@ -136,11 +136,11 @@ int CImageSelection::ValidateImageSize(uint64_t nLength, int nKind) {
         return 0;
     }
     if (nKind == kImageEboot) {
-        const uint64_t limit =
-            uint64_t{profile->signatureHeaderSize} + (profile->signatureMode != 0 ? 4096 : 0);
-        if (nLength <= limit) {
+        // Only an image the workers can send and program whole is taken.
+        if (EbootSizeFits(nLength, *profile)) {
             return 1;
         }
+        Log(EbootSizeText(nLength, *profile) + "\r\n");
         Log("Select the EBoot Image file!\r\n");
         return 0;
     }
@@ -286,6 +286,11 @@ int CImageSelection::SelectCombinedImage() {
     std::string detail;
     if (!ReadCombinedImageLayout(image, *profile, layout, error, detail)) {
         FailCombined(error, detail);
+        return -1;
+    }
+    if (!EbootSizeFits(layout.ebootSize, *profile)) {
+        Log(EbootSizeText(layout.ebootSize, *profile) + "\r\n");
+        FailCombined(kImageErrorSizeOrExtension, {});
         return -1;
     }
 

@@ -89,4 +89,14 @@ std::vector<std::string> PlatformComboTexts() {
             "MTX-p440  || (WM5-HW rev 02 or later)", "MTX-Juniper)", "MTX-Tamarin2)"};
 }
 
+bool EbootSizeFits(uint64_t nSize, const PlatformProfile& profile) {
+    return nSize == profile.ebootLength;
+}
+
+std::string EbootSizeText(uint64_t nSize, const PlatformProfile& profile) {
+    return "The EBoot image is " + std::to_string(nSize) + " bytes; " + profile.name +
+           " takes an EBoot image of exactly " + std::to_string(profile.ebootLength) +
+           " bytes (its EBOOT partition).";
+}
+
 }  // namespace fleet

@@ -71,6 +71,16 @@ struct PlatformProfile {
 
 constexpr int kPlatformProfileCount = 4;
 
+// The one size rule for an EBOOT image, kept by the picker, fleet_pack and
+// both workers: exactly the profile's EBOOT length. The files worker sends
+// that many bytes of the file and the container worker has that many
+// programmed from RAM, so a shorter image cannot be sent whole by the one and
+// would be padded with whatever RAM held by the other, and a longer one would
+// be cut.
+bool EbootSizeFits(uint64_t nSize, const PlatformProfile& profile);
+// Why an EBOOT image of nSize bytes is refused (one line, no line end).
+std::string EbootSizeText(uint64_t nSize, const PlatformProfile& profile);
+
 // The four built-in rows, in table order.
 std::vector<PlatformProfile> BuildPlatformProfiles();
 

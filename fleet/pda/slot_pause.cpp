@@ -2,9 +2,9 @@
 
 #include <array>
 #include <atomic>
-#include <thread>
 
 #include "fleet/images/slots.h"
+#include "fleet/transport/stop_token.h"
 
 namespace fleet {
 
@@ -41,7 +41,7 @@ void SlotPause(std::chrono::milliseconds d) {
         return;
     }
     const auto started = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(scaled);
+    StoppableSleep(scaled);
     AddSlotPausedTime(std::chrono::steady_clock::now() - started);
 }
 

@@ -45,4 +45,14 @@ void CSlotReporter::Log(const std::string& text) {
     m_nLastMsg = WM_SLOT_LOG;
 }
 
+void CSlotReporter::MainLog(const std::string& text) {
+    PostWindowText(m_pWindow, m_nSlot, kWindowTextLog, text);
+    m_nLastMsg = WM_WINDOW_TEXT;
+}
+
+void CSlotReporter::MessageBox(const std::string& text) {
+    PostWindowText(m_pWindow, m_nSlot, kWindowTextBox, text);
+    m_nLastMsg = WM_WINDOW_TEXT;
+}
+
 }  // namespace fleet

@@ -27,6 +27,9 @@ class CSlotReporter {
     void PhoneProgress(uint32_t nPercent);
     // WM_SLOT_LOG with a copy of the text.
     void Log(const std::string& text);
+    // A line of the window's shared log; a message box for the operator.
+    void MainLog(const std::string& text);
+    void MessageBox(const std::string& text);
 
     int Slot() const { return m_nSlot; }
 

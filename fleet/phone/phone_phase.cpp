@@ -14,6 +14,7 @@
 #include "fleet/transport/slot_context.h"
 #include "fleet/transport/slot_events.h"
 #include "fleet/transport/slot_messages.h"
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/usb_device_port.h"
 #include "platform/diag_log.h"
 #include "platform/port_open_failure.h"
@@ -43,9 +44,10 @@ uint32_t ComNumber(const SlotContext& ctx) {
 // released on every way out.
 class CSwitchLockHold {
   public:
-    explicit CSwitchLockHold(bool bTake) : m_bHeld(bTake) {
-        if (m_bHeld) {
-            g_switchLock.acquire();
+    explicit CSwitchLockHold(bool bTake) : m_bHeld(false) {
+        // Waited for without limit, unless the worker is asked to stop.
+        while (bTake && !m_bHeld && !StopRequested()) {
+            m_bHeld = g_switchLock.try_acquire_for(kStopSlice);
         }
     }
     ~CSwitchLockHold() { Release(); }
@@ -243,15 +245,17 @@ bool RunPhonePhase(SlotContext& ctx, CSlotReporter& report, int nOpenAttempts,
     report.Phone(kPhonePortOpening, ComNumber(ctx));
     SlotPause(kPortOpeningPause);
 
-    const uint32_t com = ComNumber(ctx);
-    if (com == 0 || port.Initialise() != 1) {
+    uint32_t com = ComNumber(ctx);
+    if (port.Initialise() != 1) {
         report.Phone(kPhonePortOpenFailed, com);
         return false;
     }
     bool bOpen = false;
     std::string failedPath;
     for (int attempt = 0; attempt < nOpenAttempts && !bOpen; ++attempt) {
-        // Looked up on every attempt: the port's link may appear late.
+        // The number and the link are looked up on every attempt: the modem
+        // port may appear after the wait, and its number is learnt only then.
+        com = ComNumber(ctx);
         const std::string path = FindModemPort(settings.modem, com, ctx.strDeviceName);
         bOpen = !path.empty() && port.Open(path + kModemLineSettings) == 1 && port.IsOpen();
         failedPath = bOpen || port.OpenError() == 0 ? std::string() : path;

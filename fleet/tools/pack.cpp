@@ -90,14 +90,11 @@ bool PackProgram(const PackRequest& request, ContainerTrailer& written, std::str
         strError = "the PDA image " + request.strPda + " is empty";
         return false;
     }
-    // Only the partition's length is ever programmed: a longer EBOOT would
-    // be cut short on every handset.
-    const uint32_t ebootLength =
-        BuildPlatformProfiles()[static_cast<size_t>(request.nProfile)].ebootLength;
-    if (ebootSize > ebootLength) {
-        strError = platform::Format("the EBOOT image %s is %llu bytes; its partition holds %u",
-                                    request.strEboot.c_str(),
-                                    static_cast<unsigned long long>(ebootSize), ebootLength);
+    // The size rule the picker and the workers keep: the worker has exactly
+    // the partition's length programmed.
+    const PlatformProfile profile = BuildPlatformProfiles()[static_cast<size_t>(request.nProfile)];
+    if (bEboot && !EbootSizeFits(ebootSize, profile)) {
+        strError = request.strEboot + ": " + EbootSizeText(ebootSize, profile);
         return false;
     }
     if (programSize + ebootSize + pdaSize + kContainerTrailerSize > 0xFFFFFFFFull) {

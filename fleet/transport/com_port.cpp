@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <new>
-#include <thread>
 
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/tty_device.h"
 #include "platform/diag_log.h"
 
@@ -169,7 +169,7 @@ int ComPort::Open(const std::string& strSettings) {
     tty::Purge(fd);
     m_hPort = fd;
     m_nPort = tty::DeviceNumber(settings.strDevice);
-    std::this_thread::sleep_for(kComSettleTime);
+    StoppableSleep(kComSettleTime);
     return 1;
 }
 

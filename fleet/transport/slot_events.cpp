@@ -1,5 +1,9 @@
 #include "fleet/transport/slot_events.h"
 
+#include <algorithm>
+
+#include "fleet/transport/stop_token.h"
+
 namespace fleet {
 
 std::array<CAutoResetEvent, kSlotCount> g_phonePortEvents;
@@ -19,9 +23,17 @@ void CAutoResetEvent::Reset() {
 }
 
 bool CAutoResetEvent::Wait(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(m_lock);
-    if (!m_cv.wait_for(lock, timeout, [this] { return m_bSet; })) {
-        return false;
+    // In slices, so that a stop asked of the waiting thread ends the wait.
+    while (!m_bSet) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end || StopRequested()) {
+            return false;
+        }
+        m_cv.wait_for(lock, StopWatched()
+                                ? std::min<std::chrono::nanoseconds>(end - now, kStopSlice)
+                                : end - now);
     }
     m_bSet = false;
     return true;

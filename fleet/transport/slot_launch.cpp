@@ -1,11 +1,14 @@
 #include "fleet/transport/slot_launch.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "fleet/images/container.h"
 #include "fleet/images/image_file.h"
 #include "fleet/images/image_selection.h"
 #include "fleet/images/platform_profile.h"
+#include "fleet/transport/slot_messages.h"
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/thread_priority.h"
 #include "platform/diag_log.h"
 #include "platform/format.h"
@@ -24,11 +27,18 @@ CFleetSlots::~CFleetSlots() {
 bool CFleetSlots::StartWorker(int nSlot, SlotWorker worker) {
     const size_t i = static_cast<size_t>(nSlot);
     JoinWorker(nSlot);
+    m_stop[i] = false;
     m_running[i] = true;
     try {
         m_threads[i] = std::thread([this, i, worker] {
             RaiseCurrentThreadPriority();
-            worker(&contexts[i]);
+            {
+                CStopScope stop(&m_stop[i]);
+                worker(&contexts[i]);
+            }
+            // After every message of the worker, as its posts keep their order.
+            PostSlotMessage(contexts[i].pWindow, WM_WORKER_ENDED, 0,
+                            MakeSlotLParam(static_cast<int>(i), 0));
             m_running[i] = false;
         });
     } catch (const std::system_error& e) {
@@ -54,6 +64,31 @@ void CFleetSlots::JoinAll() {
 
 bool CFleetSlots::WorkerRunning(int nSlot) const {
     return m_running[static_cast<size_t>(nSlot)].load();
+}
+
+bool CFleetSlots::StopAll(std::chrono::milliseconds bound) {
+    for (std::atomic<bool>& stop : m_stop) {
+        stop = true;
+    }
+    const auto end = std::chrono::steady_clock::now() + bound;
+    bool bAllEnded = false;
+    while (!bAllEnded) {
+        bAllEnded = std::none_of(m_running.begin(), m_running.end(),
+                                 [](const std::atomic<bool>& r) { return r.load(); });
+        if (bAllEnded || std::chrono::steady_clock::now() >= end) {
+            break;
+        }
+        std::this_thread::sleep_for(kStopSlice);
+    }
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (!WorkerRunning(i)) {
+            JoinWorker(i);
+        }
+    }
+    if (!bAllEnded) {
+        platform::Diag("slot", "a worker did not end within the stop bound");
+    }
+    return bAllEnded;
 }
 
 int32_t CFleetSlots::NextStagger() {
@@ -104,18 +139,96 @@ void FillFilesMode(SlotContext& ctx, CImageSelection* pSelection, bool bFilesMod
 
 }  // namespace
 
+bool PdaImagesChosen(const CImageSelection* pSelection) {
+    if (pSelection == nullptr) {
+        return false;
+    }
+    bool bChosen = pSelection->EbootChosen();
+    for (size_t r = 0; r < pSelection->RegionCount(); ++r) {
+        bChosen = bChosen || pSelection->Region(r).bChosen;
+    }
+    return bChosen;
+}
+
+namespace {
+
+// What the program file says: its profile index and whether it carries a container.
+struct ProgramFacts {
+    bool bIndexRead = false;
+    uint32_t nProfileIndex = 0;
+    bool bPacked = false;
+};
+
+ProgramFacts ReadProgramFacts(const std::string& strPath) {
+    ProgramFacts facts;
+    CImageFile program;
+    ContainerTrailer trailer;
+    facts.bIndexRead =
+        program.Open(strPath) && ReadContainerProfileIndex(program, facts.nProfileIndex);
+    facts.bPacked =
+        facts.bIndexRead && ReadContainerTrailer(program, trailer) && trailer.HasMagic();
+    return facts;
+}
+
+// Why a start with this program file cannot go ahead; empty when it can.
+std::string Refusal(const SlotStartRequest& request, const ProgramFacts& facts) {
+    if (!facts.bIndexRead) {
+        return platform::Format("Cannot read the platform profile index from %s.",
+                                request.strProgramPath.c_str());
+    }
+    if (facts.nProfileIndex >= request.profiles.size()) {
+        return platform::Format(
+            "The program file names platform profile %u, but there are only profiles 0 to %d. "
+            "Pack the program with a valid profile.",
+            facts.nProfileIndex, static_cast<int>(request.profiles.size()) - 1);
+    }
+    if (request.nPlatformRow < 0 ||
+        static_cast<size_t>(request.nPlatformRow) >= request.profiles.size()) {
+        return "Choose a platform first.";
+    }
+    // Without a container the last 4 bytes are whatever the program ends
+    // with; when they name another platform than the chosen one, the job
+    // would write that platform's areas.
+    if (!facts.bPacked && facts.nProfileIndex != static_cast<uint32_t>(request.nPlatformRow)) {
+        return platform::Format(
+            "%s carries no image container and its last 4 bytes name platform profile %u, not "
+            "the chosen platform (%d). Pack the program with fleet_pack, or choose that "
+            "platform.",
+            request.strProgramPath.c_str(), facts.nProfileIndex, request.nPlatformRow);
+    }
+    if (WorkerOf(request, facts.bPacked) == nullptr) {
+        return "This program has no worker for the chosen platform.";
+    }
+    return {};
+}
+
+}  // namespace
+
+bool UsesContainerWorker(const SlotStartRequest& request, bool bPacked) {
+    // Image files the operator chose are written by the files worker when
+    // the program carries no container: the container worker would find
+    // none and report the job done without them.
+    return request.nPlatformRow >= 0 &&
+           static_cast<size_t>(request.nPlatformRow) < request.profiles.size() &&
+           request.profiles[static_cast<size_t>(request.nPlatformRow)].containerMode != 0 &&
+           (bPacked || !PdaImagesChosen(request.pSelection));
+}
+
+SlotWorker WorkerOf(const SlotStartRequest& request, bool bPacked) {
+    return UsesContainerWorker(request, bPacked) ? request.containerWorker : request.filesWorker;
+}
+
+std::string StartRefusal(const CFleetSlots& slots, const SlotStartRequest& request) {
+    if (std::none_of(slots.states.begin(), slots.states.end(),
+                     [](int32_t n) { return n == kSlotReady; })) {
+        return {};  // nothing to start: the start goes ahead and starts nothing
+    }
+    return Refusal(request, ReadProgramFacts(request.strProgramPath));
+}
+
 SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& request) {
     SlotStartResult result;
-    uint32_t profileIndex = 0;
-    bool bIndexRead = false;
-    bool bPacked = false;
-    {
-        CImageFile program;
-        ContainerTrailer trailer;
-        bIndexRead = program.Open(request.strProgramPath) &&
-                     ReadContainerProfileIndex(program, profileIndex);
-        bPacked = bIndexRead && ReadContainerTrailer(program, trailer) && trailer.HasMagic();
-    }
+    const ProgramFacts facts = ReadProgramFacts(request.strProgramPath);
 
     for (int i = 0; i < kSlotCount; ++i) {
         const size_t s = static_cast<size_t>(i);
@@ -125,49 +238,16 @@ SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& requ
         // Checked at the first ready slot: a start with nothing to start
         // still completes as before.
         if (result.nStarted == 0) {
-            if (!bIndexRead) {
-                Tell(request, platform::Format("Cannot read the platform profile index from %s.",
-                                               request.strProgramPath.c_str()));
-                result.outcome = StartOutcome::Refused;
-                return result;
-            }
-            if (profileIndex >= request.profiles.size()) {
-                Tell(request,
-                     platform::Format("The program file names platform profile %u, but there are "
-                                      "only profiles 0 to %d. Pack the program with a valid "
-                                      "profile.",
-                                      profileIndex, static_cast<int>(request.profiles.size()) - 1));
-                result.outcome = StartOutcome::Refused;
-                return result;
-            }
-            if (request.nPlatformRow < 0 ||
-                static_cast<size_t>(request.nPlatformRow) >= request.profiles.size()) {
-                Tell(request, "Choose a platform first.");
-                result.outcome = StartOutcome::Refused;
-                return result;
-            }
-            // Without a container the last 4 bytes are whatever the program
-            // ends with; when they name another platform than the chosen one,
-            // the job would write that platform's areas.
-            if (!bPacked && profileIndex != static_cast<uint32_t>(request.nPlatformRow)) {
-                Tell(request,
-                     platform::Format("%s carries no image container and its last 4 bytes name "
-                                      "platform profile %u, not the chosen platform (%d). Pack "
-                                      "the program with fleet_pack, or choose that platform.",
-                                      request.strProgramPath.c_str(), profileIndex,
-                                      request.nPlatformRow));
+            const std::string refusal = Refusal(request, facts);
+            if (!refusal.empty()) {
+                Tell(request, refusal);
                 result.outcome = StartOutcome::Refused;
                 return result;
             }
         }
-        const bool bContainer =
-            request.profiles[static_cast<size_t>(request.nPlatformRow)].containerMode != 0;
-        const SlotWorker worker = bContainer ? request.containerWorker : request.filesWorker;
-        if (worker == nullptr) {
-            Tell(request, "This program has no worker for the chosen platform.");
-            result.outcome = result.nStarted == 0 ? StartOutcome::Refused : StartOutcome::Abandoned;
-            return result;
-        }
+        const bool bContainer = UsesContainerWorker(request, facts.bPacked);
+        const uint32_t profileIndex = facts.nProfileIndex;
+        const SlotWorker worker = WorkerOf(request, facts.bPacked);
 
         slots.JoinWorker(i);  // the context is the slot's again only when its worker is gone
         SlotContext& ctx = slots.contexts[s];

@@ -39,6 +39,8 @@ enum SlotState : int32_t {
 };
 
 constexpr std::chrono::milliseconds kWorkerStartInterval{400};
+// How long a quit waits for the workers it asked to stop.
+constexpr std::chrono::milliseconds kWorkerStopBound{5000};
 constexpr char kProgramFileOpenError[] = " Cfile open error. Re run program plz..";
 
 class CFleetSlots {
@@ -55,6 +57,11 @@ class CFleetSlots {
     void JoinWorker(int nSlot);
     void JoinAll();
     bool WorkerRunning(int nSlot) const;
+    // Asks every running worker to stop (its waits end at once, its writes
+    // fail, so it posts a failing code and ends) and waits up to the bound
+    // for all of them; true when none runs any more. Workers that ended are
+    // joined; a port is the slot's again only once its worker has ended.
+    bool StopAll(std::chrono::milliseconds bound);
     // 0..9, from a generator seeded with the time at construction.
     int32_t NextStagger();
 
@@ -72,6 +79,7 @@ class CFleetSlots {
   private:
     std::array<std::thread, kSlotCount> m_threads;
     std::array<std::atomic<bool>, kSlotCount> m_running{};
+    std::array<std::atomic<bool>, kSlotCount> m_stop{};
     std::minstd_rand m_rng;
 };
 
@@ -117,6 +125,21 @@ struct SlotStartResult {
     int nStarted = 0;
 };
 
+// Starts the worker of every ready slot: the container worker when the
+// platform row is in container mode, unless the program carries no container
+// and the operator chose EBOOT or PDA image files; then the files worker.
 SlotStartResult StartReadySlots(CFleetSlots& slots, const SlotStartRequest& request);
+
+// Whether the selection holds an EBOOT or a PDA region image.
+bool PdaImagesChosen(const CImageSelection* pSelection);
+// Whether the start runs the container worker (else the files worker), for
+// a program file that does or does not carry a container.
+bool UsesContainerWorker(const SlotStartRequest& request, bool bPacked);
+SlotWorker WorkerOf(const SlotStartRequest& request, bool bPacked);
+// Why StartReadySlots would refuse the start (the program file's profile
+// index unreadable or outside the table, no platform chosen, an unpacked
+// program naming another platform, no worker), for the operator; empty when
+// it would go ahead (also when no slot is ready). Nothing is changed.
+std::string StartRefusal(const CFleetSlots& slots, const SlotStartRequest& request);
 
 }  // namespace fleet

@@ -18,7 +18,10 @@ void PostSlotMessage(platform::IMessageSink* pWindow, uint32_t nMsg, uintptr_t n
     pWindow->PostMessage(nMsg, nCode, lParam);
 }
 
-void PostSlotLog(platform::IMessageSink* pWindow, int nSlot, const std::string& text) {
+namespace {
+
+void PostText(platform::IMessageSink* pWindow, uint32_t nMsg, int nSlot, uint32_t nArgument,
+              const std::string& text) {
     if (pWindow == nullptr) {
         return;
     }
@@ -28,12 +31,23 @@ void PostSlotLog(platform::IMessageSink* pWindow, int nSlot, const std::string& 
         return;
     }
     std::memcpy(copy, text.c_str(), text.size() + 1);
-    PostSlotMessage(pWindow, WM_SLOT_LOG, reinterpret_cast<uintptr_t>(copy),
-                    MakeSlotLParam(nSlot, 0));
+    PostSlotMessage(pWindow, nMsg, reinterpret_cast<uintptr_t>(copy),
+                    MakeSlotLParam(nSlot, nArgument));
+}
+
+}  // namespace
+
+void PostSlotLog(platform::IMessageSink* pWindow, int nSlot, const std::string& text) {
+    PostText(pWindow, WM_SLOT_LOG, nSlot, 0, text);
+}
+
+void PostWindowText(platform::IMessageSink* pWindow, int nSlot, uint32_t nKind,
+                    const std::string& text) {
+    PostText(pWindow, WM_WINDOW_TEXT, nSlot, nKind, text);
 }
 
 std::unique_ptr<char[]> AdoptSlotLogText(const platform::WindowMessage& msg) {
-    if (msg.nMsg != WM_SLOT_LOG || msg.wParam == 0) {
+    if ((msg.nMsg != WM_SLOT_LOG && msg.nMsg != WM_WINDOW_TEXT) || msg.wParam == 0) {
         return nullptr;
     }
     return std::unique_ptr<char[]>(reinterpret_cast<char*>(msg.wParam));

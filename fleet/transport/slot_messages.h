@@ -15,6 +15,15 @@ namespace fleet {
 constexpr uint32_t WM_PDA_PROGRESS = 0x08D7;    // wParam: a PdaCode
 constexpr uint32_t WM_PHONE_PROGRESS = 0x08D8;  // wParam: a PhoneCode
 constexpr uint32_t WM_SLOT_LOG = 0x08D9;        // wParam: a text the window takes over
+// A text for the window itself rather than a slot's log: a line of the
+// shared log, or a message box. wParam: a text the window takes over;
+// lParam: the slot, and the kind as the argument.
+constexpr uint32_t WM_WINDOW_TEXT = 0x08DA;
+constexpr uint32_t kWindowTextLog = 0;
+constexpr uint32_t kWindowTextBox = 1;
+// Posted for a slot once its worker has returned, after everything the
+// worker posted: when it is handled, the slot's log is complete.
+constexpr uint32_t WM_WORKER_ENDED = 0x08DB;  // lParam: the slot
 
 // PDA-side codes of WM_PDA_PROGRESS; the argument each carries in brackets.
 enum PdaCode : uint32_t {
@@ -86,8 +95,11 @@ void PostSlotMessage(platform::IMessageSink* pWindow, uint32_t nMsg, uintptr_t n
 // WM_SLOT_LOG with a copy of the text, so the worker's own text may go before
 // the window appends it. The window takes the copy over with AdoptSlotLogText.
 void PostSlotLog(platform::IMessageSink* pWindow, int nSlot, const std::string& text);
-// The text of a WM_SLOT_LOG message, now owned by the caller; nullptr for
-// other messages. Call exactly once per delivered WM_SLOT_LOG.
+// WM_WINDOW_TEXT of the kind, with a copy of the text.
+void PostWindowText(platform::IMessageSink* pWindow, int nSlot, uint32_t nKind,
+                    const std::string& text);
+// The text of a WM_SLOT_LOG or WM_WINDOW_TEXT message, now owned by the
+// caller; nullptr for other messages. Call exactly once per such message.
 std::unique_ptr<char[]> AdoptSlotLogText(const platform::WindowMessage& msg);
 
 }  // namespace fleet

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fleet/transport/stop_token.h"
 #include "platform/baud_rate.h"
 #include "platform/serial_port_list.h"
 
@@ -130,10 +131,16 @@ int BytesQueued(int fd) {
 WaitResult WaitReadable(int fd, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
+        if (StopRequested()) {
+            return WaitResult::Failed;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
+        // A thread that may be asked to stop looks again every slice.
+        const int64_t slice =
+            StopWatched() ? std::min<int64_t>(left.count(), kStopSlice.count()) : left.count();
         pollfd pfd{fd, POLLIN, 0};
-        const int r = poll(&pfd, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+        const int r = poll(&pfd, 1, static_cast<int>(std::max<int64_t>(0, slice)));
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -146,7 +153,7 @@ WaitResult WaitReadable(int fd, std::chrono::milliseconds timeout) {
         if ((pfd.revents & POLLHUP) != 0) {
             return WaitResult::Failed;
         }
-        if (r == 0) {
+        if (r == 0 && slice >= left.count()) {
             return WaitResult::TimedOut;
         }
     }
@@ -166,6 +173,11 @@ size_t WriteAll(int fd, const uint8_t* pData, size_t n, std::chrono::millisecond
     size_t done = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     while (done < n) {
+        // Asked to stop: what is not written yet is not, and the caller's
+        // step fails as for a line that stalled.
+        if (StopRequested()) {
+            break;
+        }
         const ssize_t w = ::write(fd, pData + done, n - done);
         if (w > 0) {
             done += static_cast<size_t>(w);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 
+#include "fleet/transport/stop_token.h"
 #include "fleet/transport/tty_device.h"
 #include "platform/diag_log.h"
 #include "platform/port_open_failure.h"
@@ -40,27 +40,9 @@ bool UsbDevicePort::Open(const DeviceInterfaceClass& interfaceClass, int nSlot) 
     (void)nSlot;
     m_failedOpens.clear();
     for (const std::string& name : names) {
-        const std::string path = interfaceClass.strFolder + "/" + name;
-        m_strDevicePath = path;
-        std::printf("Attempting to open %s\n", path.c_str());
-        std::fflush(stdout);
-        std::string why;
-        int nError = 0;
-        int fd = tty::OpenExclusive(path, why, &nError);
-        if (fd < 0) {
-            m_failedOpens.emplace_back(path, nError);
-        } else if (!tty::MakeRaw(fd, tty::LineSettings{}, why)) {
-            tty::Close(fd);
-            fd = -1;
+        if (TryOpen(interfaceClass.strFolder + "/" + name)) {
+            break;
         }
-        if (fd < 0) {
-            std::printf("FAILED to open %s\n", path.c_str());
-            std::fflush(stdout);
-            platform::Diag("usb", path + ": " + why);
-            continue;
-        }
-        m_hDevice = fd;
-        break;
     }
     m_bOpened = 1;
     return m_hDevice >= 0;
@@ -76,6 +58,50 @@ std::string UsbDevicePort::OpenFailureText(const std::string& strLineEnd) const 
         text += (text.empty() ? "" : strLineEnd) + failure.Text(strLineEnd);
     }
     return text;
+}
+
+bool UsbDevicePort::OpenLink(const DeviceInterfaceClass& interfaceClass,
+                             const std::string& strName) {
+    Close();
+    m_failedOpens.clear();
+    const bool bOpen = TryOpen(interfaceClass.strFolder + "/" + strName);
+    m_bOpened = 1;
+    return bOpen;
+}
+
+bool UsbDevicePort::TryOpen(const std::string& strPath) {
+    m_strDevicePath = strPath;
+    std::printf("Attempting to open %s\n", strPath.c_str());
+    std::fflush(stdout);
+    std::string why;
+    int nError = 0;
+    int fd = tty::OpenExclusive(strPath, why, &nError);
+    if (fd < 0) {
+        m_failedOpens.emplace_back(strPath, nError);
+    } else if (!tty::MakeRaw(fd, tty::LineSettings{}, why)) {
+        tty::Close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        std::printf("FAILED to open %s\n", strPath.c_str());
+        std::fflush(stdout);
+        platform::Diag("usb", strPath + ": " + why);
+        return false;
+    }
+    m_hDevice = fd;
+    return true;
+}
+
+void UsbDevicePort::TakeOver(UsbDevicePort& other) {
+    if (&other == this) {
+        return;
+    }
+    Close();
+    m_hDevice = other.m_hDevice;
+    m_strDevicePath = other.m_strDevicePath;
+    m_bOpened = other.m_bOpened;
+    other.m_hDevice = -1;
+    other.m_bOpened = 0;
 }
 
 void UsbDevicePort::Close() {
@@ -104,6 +130,9 @@ size_t UsbDevicePort::Read(uint8_t* pData, size_t nWanted, int bWait) {
     const auto deadline = std::chrono::steady_clock::now() + m_timing.blockingBound;
     size_t n = 0;
     for (int pass = 0; pass < m_timing.nPasses; ++pass) {
+        if (StopRequested()) {
+            return 0;
+        }
         const int queued = tty::BytesQueued(m_hDevice);
         if (queued < 0) {
             return 0;
@@ -126,7 +155,9 @@ size_t UsbDevicePort::Read(uint8_t* pData, size_t nWanted, int bWait) {
                 tty::WaitResult::TimedOut) {
                 break;
             }
-            std::this_thread::sleep_for(m_timing.pollSleep);
+            if (!StoppableSleep(m_timing.pollSleep)) {
+                return 0;
+            }
         }
     }
     return n > 0 ? tty::ReadAvailable(m_hDevice, pData, n) : 0;

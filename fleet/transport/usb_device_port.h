@@ -55,11 +55,16 @@ class UsbDevicePort {
     UsbDevicePort& operator=(const UsbDevicePort&) = delete;
 
     void SetTiming(const UsbPortTiming& timing) { m_timing = timing; }
+    const UsbPortTiming& Timing() const { return m_timing; }
 
     // Tries the interfaces in link-name order and keeps the first it can open
     // exclusively, so an interface another slot holds is passed over. Reports
     // each try on stdout. True when one is open.
     bool Open(const DeviceInterfaceClass& interfaceClass, int nSlot);
+    // Opens exactly the interface link strName of the class's folder.
+    bool OpenLink(const DeviceInterfaceClass& interfaceClass, const std::string& strName);
+    // Takes over the other port's open device (the other is left closed).
+    void TakeOver(UsbDevicePort& other);
     void Close();
 
     // The count written (short when the line stalls or fails).
@@ -82,6 +87,9 @@ class UsbDevicePort {
     std::string OpenFailureText(const std::string& strLineEnd = "\n") const;
 
   private:
+    // Opens and sets up the path; reports the try on stdout.
+    bool TryOpen(const std::string& strPath);
+
     int m_hDevice = -1;
     std::string m_strDevicePath;
     int32_t m_bOpened = 0;

@@ -2,6 +2,11 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <thread>
+
+#include "fleet/pda/pda_commands.h"
+#include "fleet/transport/stop_token.h"
 #include "platform/format.h"
 
 namespace fleet {
@@ -28,9 +33,25 @@ std::string DeviceNameOfLink(const std::string& strLinkName) {
     return iface == std::string::npos || iface == 0 ? name : name.substr(0, iface);
 }
 
+// One link's handshake, on a thread of its own. The thread writes the port
+// and bAnswered before it sets bDone; the owner reads them after joining.
+struct CDetection::Probe {
+    std::string strLink;
+    UsbDevicePort port;
+    std::atomic<bool> bStop{false};
+    std::atomic<bool> bDone{false};
+    bool bAnswered = false;
+    bool bOpenFailed = false;  // the last attempt could not open the interface
+    std::thread thread;
+};
+
 CDetection::CDetection(CSlotBoard& board, std::array<UsbDevicePort, kBoardSlots>& ports,
                        DetectionConfig config)
     : m_board(board), m_ports(ports), m_config(std::move(config)) {}
+
+CDetection::~CDetection() {
+    StopProbes();
+}
 
 void CDetection::ClearSlot(int nSlot) {
     if (nSlot >= 0 && nSlot < kBoardSlots) {
@@ -40,7 +61,12 @@ void CDetection::ClearSlot(int nSlot) {
 }
 
 void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
-    if (m_board.m_bDetectArmed == 0 || !event.bArrived) {
+    if (!event.bArrived) {
+        // A link that did not answer is tried again once it has come back.
+        m_silent.erase(event.strName);
+        return;
+    }
+    if (m_board.m_bDetectArmed == 0) {
         return;
     }
     if (LinkNameMatches(event.strName, m_config.pdaClass.strPattern)) {
@@ -48,8 +74,8 @@ void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
         if (OfAnotherVendor(m_config.pdaClass, event.strName)) {
             return;
         }
-        if (m_board.m_nDetected < kBoardSlots && m_board.TopFreeSlot() >= 0) {
-            DetectPda();
+        if (SlotToFill() >= 0) {
+            StartProbe(event.strName);
         }
     } else if (!m_config.strModemPattern.empty() &&
                LinkNameMatches(event.strName, m_config.strModemPattern)) {
@@ -57,63 +83,143 @@ void CDetection::OnDeviceEvent(const DeviceLinkEvent& event) {
     }
 }
 
-int CDetection::DetectPda() {
+int CDetection::SlotToFill() const {
     const int nSlot = m_board.TopFreeSlot();
-    if (nSlot < 0) {
+    if (nSlot < 0 || m_board.m_nDetected >= kBoardSlots ||
+        (m_fnMayAccept && !m_fnMayAccept(nSlot))) {
         return -1;
     }
-    UsbDevicePort& port = m_ports[static_cast<size_t>(nSlot)];
-    SlotView& view = m_board.MutableSlot(nSlot);
-    bool bOpenFailed = false;  // the last attempt could not open an interface
-    for (int attempts = kDetectAttempts; attempts > 0; --attempts) {
-        if (!port.Open(m_config.pdaClass, nSlot)) {
-            bOpenFailed = true;
-            continue;
+    return nSlot;
+}
+
+bool CDetection::Served(const std::string& strDevice) const {
+    for (int i = 0; i < kBoardSlots; ++i) {
+        const SlotView& s = m_board.Slot(i);
+        if (SameName(s.strDeviceName, strDevice) && s.nState != kSlotEmpty &&
+            s.nState != kSlotFailed) {
+            return true;
         }
-        bOpenFailed = false;
-        const std::string name = DeviceNameOfLink(port.DevicePath());
-        view.strDeviceName = name;
-        m_board.AppendSlotLog(nSlot, platform::Format("Device name:%s\r\n", name.c_str()));
-        for (int other = 0; other < kBoardSlots; ++other) {
-            const SlotView& s = m_board.Slot(other);
-            if (other != nSlot && SameName(s.strDeviceName, name)) {
-                if (s.nState != kSlotEmpty && s.nState != kSlotFailed) {
-                    // Already served by another slot.
-                    port.Close();
-                    return -1;
-                }
+    }
+    return false;
+}
+
+void CDetection::StartProbe(const std::string& strLink) {
+    // Each link once at a time; a served handset's link (it showed up again)
+    // and one that did not answer are passed over.
+    if (m_silent.count(strLink) != 0 || Served(DeviceNameOfLink(strLink))) {
+        return;
+    }
+    for (const auto& p : m_probes) {
+        if (p->strLink == strLink) {
+            return;
+        }
+    }
+    auto probe = std::make_unique<Probe>();
+    Probe& p = *probe;
+    p.strLink = strLink;
+    p.port.SetTiming(m_ports[0].Timing());
+    const DeviceInterfaceClass cls = m_config.pdaClass;
+    std::function<void()> wake = m_fnProbeWake;
+    p.thread = std::thread([&p, cls, wake] {
+        CStopScope stop(&p.bStop);
+        for (int attempts = kDetectAttempts; attempts > 0 && !p.bStop; --attempts) {
+            p.bOpenFailed = !p.port.OpenLink(cls, p.strLink);
+            if (p.bOpenFailed) {
+                continue;
+            }
+            uint8_t reply[4] = {};
+            if (p.port.Write(kHandshake, sizeof kHandshake) == sizeof kHandshake &&
+                p.port.Read(reply, sizeof reply, 0) == sizeof reply &&
+                std::equal(reply, reply + 4, kAccepted)) {
+                p.bAnswered = true;
                 break;
             }
+            p.port.Close();
         }
-        uint8_t reply[4] = {};
-        if (port.Write(kHandshake, sizeof kHandshake) == sizeof kHandshake &&
-            port.Read(reply, sizeof reply, 0) == sizeof reply &&
-            std::equal(reply, reply + 4, kAccepted)) {
-            m_astrPhonePath[static_cast<size_t>(nSlot)].clear();
-            m_anPhoneCom[static_cast<size_t>(nSlot)] = 0;
-            if (m_fnAttached) {
-                m_fnAttached(nSlot);
-            }
-            m_board.SlotAccepted(nSlot);
-            if (m_bStartImmediately || m_board.m_nDetected == kBoardSlots) {
-                if (m_fnStart) {
-                    m_fnStart();
-                }
-            } else if (m_fnEnableStart) {
-                m_fnEnableStart();
-            }
-            return nSlot;
+        p.bDone = true;
+        if (wake) {
+            wake();
         }
-        port.Close();
+    });
+    m_probes.push_back(std::move(probe));
+    if (!m_fnProbeWake) {
+        m_probes.back()->thread.join();
+        CompleteProbes();
     }
-    m_board.AppendLog("PDA Device not found.\r\n");
-    // An interface that is there but cannot be opened: say why, and how to fix it.
-    const std::string failure = bOpenFailed ? port.OpenFailureText("\r\n") : std::string();
-    if (!failure.empty()) {
-        m_board.AppendLog(failure + "\r\n");
-        m_strOpenFailure = port.OpenFailureText();
+}
+
+void CDetection::CompleteProbes() {
+    for (auto it = m_probes.begin(); it != m_probes.end();) {
+        Probe& p = **it;
+        if (!p.bDone) {
+            ++it;
+            continue;
+        }
+        if (p.thread.joinable()) {
+            p.thread.join();
+        }
+        if (p.bAnswered) {
+            Accept(p);
+        } else if (!p.bStop) {
+            m_silent.insert(p.strLink);
+            m_board.AppendLog("PDA Device not found.\r\n");
+            // An interface that is there but cannot be opened: say why, and how to fix it.
+            const std::string failure =
+                p.bOpenFailed ? p.port.OpenFailureText("\r\n") : std::string();
+            if (!failure.empty()) {
+                m_board.AppendLog(failure + "\r\n");
+                m_strOpenFailure = p.port.OpenFailureText();
+            }
+            m_board.AppendLog(platform::Format(
+                "%s %s; it is passed over until it is plugged in again.\r\n", p.strLink.c_str(),
+                failure.empty() ? "did not answer" : "could not be opened"));
+        }
+        it = m_probes.erase(it);
     }
-    return -1;
+}
+
+void CDetection::Accept(Probe& probe) {
+    const std::string name = DeviceNameOfLink(probe.port.DevicePath());
+    const int nSlot = SlotToFill();
+    // The slots may have filled, or the handset been taken, meanwhile.
+    if (nSlot < 0 || Served(name)) {
+        probe.port.Close();
+        return;
+    }
+    UsbDevicePort& port = m_ports[static_cast<size_t>(nSlot)];
+    port.TakeOver(probe.port);
+    m_board.MutableSlot(nSlot).strDeviceName = name;
+    m_board.AppendSlotLog(nSlot, platform::Format("Device name:%s\r\n", name.c_str()));
+    m_astrPhonePath[static_cast<size_t>(nSlot)].clear();
+    m_anPhoneCom[static_cast<size_t>(nSlot)] = 0;
+    CPdaCommands commands(port);
+    commands.Attached();
+    if (m_bBacklightOff) {
+        commands.BacklightOff();
+    }
+    if (m_fnAttached) {
+        m_fnAttached(nSlot);
+    }
+    m_board.SlotAccepted(nSlot);
+    if (m_bStartImmediately || m_board.m_nDetected == kBoardSlots) {
+        if (m_fnStart) {
+            m_fnStart();
+        }
+    } else if (m_fnEnableStart) {
+        m_fnEnableStart();
+    }
+}
+
+void CDetection::StopProbes() {
+    for (const auto& p : m_probes) {
+        p->bStop = true;
+    }
+    for (const auto& p : m_probes) {
+        if (p->thread.joinable()) {
+            p->thread.join();
+        }
+    }
+    m_probes.clear();
 }
 
 void CDetection::OnModemArrival(const std::string& strName) {
@@ -123,10 +229,6 @@ void CDetection::OnModemArrival(const std::string& strName) {
         if (!SameName(s.strDeviceName, device)) {
             continue;
         }
-        // Only a worker waiting for its modem port takes it.
-        if (s.bWatching == 0) {
-            return;
-        }
         const std::string path = m_config.pdaClass.strFolder + "/" + strName;
         // Kept as the tty's number + 1 (0 is "no port"); shown as the tty's.
         const int nTty = TtyNumberOf(path);
@@ -134,6 +236,13 @@ void CDetection::OnModemArrival(const std::string& strName) {
         m_astrPhonePath[static_cast<size_t>(i)] = path;
         m_anPhoneCom[static_cast<size_t>(i)] = nCom;
         s.nPhoneCom = nCom;
+        if (m_fnPhonePortLearnt) {
+            m_fnPhonePortLearnt(i);
+        }
+        // Only a worker waiting for its modem port is woken.
+        if (s.bWatching == 0) {
+            return;
+        }
         m_board.AppendSlotLog(i, platform::Format("PHONE-COM%d detected\r\n", nTty));
         if (m_fnPhonePort) {
             m_fnPhonePort(i);

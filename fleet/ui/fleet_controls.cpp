@@ -129,6 +129,8 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
 
 CSlotLogDlg::CSlotLogDlg(int nSlot, const std::string& log, QWidget* parent) : QDialog(parent) {
     setWindowTitle("Log Messages");
+    // Tahoma 10, or the closest face installed.
+    setFont(QFont("Tahoma", 10));
     auto* pLayout = new QVBoxLayout(this);
     m_pHeading = new QLabel(QString::fromStdString(platform::Format("Thread %d Log:", nSlot + 1)));
     m_pText = new QPlainTextEdit;

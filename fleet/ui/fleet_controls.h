@@ -23,6 +23,7 @@ class CColorLabel : public QLabel {
     void SetBackgroundColour(int64_t nRef);
     void SetTransparent(bool b);
     int64_t BackgroundColour() const { return m_nBackground; }
+    int64_t TextColour() const { return m_nText; }
 
   private:
     void Apply();

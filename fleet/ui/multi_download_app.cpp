@@ -1,5 +1,8 @@
 #include "fleet/ui/multi_download_app.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "fleet/ui/multi_download_dlg.h"
 #include "fleet/ui/workers.h"
 #include "platform/qsettings_store.h"
@@ -23,6 +26,12 @@ int CMultiDownloadApp::Run() {
     prompts.SetParent(&dlg);
     dlg.SetWorkers(ContainerWorker(), FilesWorker());
     dlg.exec();
+    if (!dlg.AllWorkersEnded()) {
+        // A worker stuck beyond the stop bound (a read the system does not
+        // give up) must not hold the program open, nor see its objects go.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "fleet/ui/multi_download_dlg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -97,17 +98,20 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     const DetectionConfig config = ReadDetectionConfig(settings);
     m_strLogDir = settings.GetString("Logs", "Dir", "");
     m_pDetection = std::make_unique<CDetection>(m_board, m_slots.pdaPorts, config);
-    m_pDetection->SetStartAction([this] {
-        // Like a posted button command: it runs from the loop, not inside detection.
-        QMetaObject::invokeMethod(
-            this, [this] { StartDownloading(); }, Qt::QueuedConnection);
-    });
+    m_pDetection->SetStartAction([this] { PressStart(); });
     m_pDetection->SetEnableStartAction([this] { Control(IDC_START)->setEnabled(true); });
-    m_pDetection->SetPhonePortAction([this](int nSlot) {
+    // A handshake ran on a probe's thread: its result is taken here, from
+    // the loop.
+    m_pDetection->SetProbeWake([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnProbesDone(); }, Qt::QueuedConnection);
+    });
+    m_pDetection->SetPhonePortLearntAction([this](int nSlot) {
         m_slots.phoneComNumbers[static_cast<size_t>(nSlot)] =
             m_pDetection->PhoneComNumber(nSlot).load();
-        g_phonePortEvents[static_cast<size_t>(nSlot)].Set();
     });
+    m_pDetection->SetPhonePortAction(
+        [](int nSlot) { g_phonePortEvents[static_cast<size_t>(nSlot)].Set(); });
     m_target.SetHandler([this](const platform::WindowMessage& m) { OnMessage(m); });
     Build();
     m_pSaveLogs->setChecked(!m_strLogDir.empty());
@@ -116,8 +120,6 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
         m_pPlatform->addItem(Qs(p));
     }
     m_pPlatform->setCurrentIndex(kInitialComboSelection);
-    m_selection.OnPlatformSelected(kInitialComboSelection);
-    m_board.SetProfile(m_selection.CurrentProfile());
     std::string error;
     if (m_watch.Start(config.pdaClass.strFolder, error)) {
         m_pNotifier = new QSocketNotifier(m_watch.Fd(), QSocketNotifier::Read, this);
@@ -125,17 +127,44 @@ CMultiDownloadDlg::CMultiDownloadDlg(platform::IPrompts& prompts,
     }
     InitSlotsUi();
     EnableOptions(false);
+    // The preselected platform opens its options, as a choice in the list does.
+    ApplyPlatform(kInitialComboSelection);
     // After the slots are set up, which starts the log afresh.
     Log(config.strWarning);
     if (!error.empty()) {
+        // Without the watch no handset is ever detected: the operator is
+        // told in a box, once the window is up.
         Log(error + "\r\n");
+        const std::string box = platform::Format(
+            "HUB RegisterDeviceNotification failed: %s\nHandsets attached to this PC will not be "
+            "detected. Check the Detection/Folder setting.\n",
+            error.c_str());
+        QMetaObject::invokeMethod(
+            this,
+            [this, box] {
+                m_prompts.MessageBox(box, platform::MsgButtons::Ok, platform::MsgIcon::Error);
+            },
+            Qt::QueuedConnection);
     }
     setWindowTitle(Qs(ProgramBaseName()));
 }
 
 CMultiDownloadDlg::~CMultiDownloadDlg() {
+    m_pDetection->StopProbes();
     m_target.SetHandler(nullptr);
+    // The workers borrow the slots' objects: they are asked to stop and
+    // waited for before anything of theirs goes.
+    m_slots.StopAll(kWorkerStopBound);
     m_slots.JoinAll();
+}
+
+bool CMultiDownloadDlg::AllWorkersEnded() const {
+    for (int i = 0; i < kBoardSlots; ++i) {
+        if (m_slots.WorkerRunning(i)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void CMultiDownloadDlg::SetWorkers(SlotWorker container, SlotWorker files) {
@@ -191,8 +220,12 @@ void CMultiDownloadDlg::Build() {
     pDetect->addWidget(m_pCounter);
     pMain->addWidget(pDetectBox);
 
+    // Slot 1 in "Download Progress", slots 2-8 in "Multi Progress" (shown
+    // with "Multi Download").
     auto* pProgressBox = new QGroupBox("Download Progress");
     auto* pGrid = new QGridLayout(pProgressBox);
+    m_pMultiBox = new QGroupBox("Multi Progress");
+    auto* pMultiGrid = new QGridLayout(m_pMultiBox);
     for (int i = 0; i < kBoardSlots; ++i) {
         const size_t s = static_cast<size_t>(i);
         m_apLabel[s] = new CColorLabel(Qs(platform::Format("PDA %d", i + 1)));
@@ -203,15 +236,18 @@ void CMultiDownloadDlg::Build() {
         add(1000 + i, m_apProgress[s]);
         add(kResetIds[s], m_apReset[s]);
         add(kSeeLogIds[s], m_apSeeLog[s]);
-        pGrid->addWidget(m_apLabel[s], i, 0);
-        pGrid->addWidget(m_apProgress[s], i, 1);
-        pGrid->addWidget(m_apReset[s], i, 2);
-        pGrid->addWidget(m_apSeeLog[s], i, 3);
+        QGridLayout* pRows = i == 0 ? pGrid : pMultiGrid;
+        pRows->addWidget(m_apLabel[s], i, 0);
+        pRows->addWidget(m_apProgress[s], i, 1);
+        pRows->addWidget(m_apReset[s], i, 2);
+        pRows->addWidget(m_apSeeLog[s], i, 3);
         connect(m_apReset[s], &QPushButton::clicked, this, [this, i] { ResetSlot(i); });
         connect(m_apSeeLog[s], &QPushButton::clicked, this, [this, i] { ShowSlotLog(i); });
     }
     pGrid->setColumnStretch(1, 1);
+    pMultiGrid->setColumnStretch(1, 1);
     pMain->addWidget(pProgressBox);
+    pMain->addWidget(m_pMultiBox);
 
     m_pLog = static_cast<QPlainTextEdit*>(add(IDC_LOG, new QPlainTextEdit));
     m_pLog->setReadOnly(true);
@@ -278,15 +314,7 @@ void CMultiDownloadDlg::Build() {
     m_pPlatform = static_cast<QComboBox*>(add(IDC_PLATFORM, new QComboBox));
     pImages->addWidget(m_pPlatformLabel, 7, 0);
     pImages->addWidget(m_pPlatform, 7, 1, 1, 3);
-    connect(m_pPlatform, &QComboBox::activated, this, [this](int n) {
-        m_selection.OnPlatformSelected(n);
-        m_board.SetProfile(m_selection.CurrentProfile());
-        // A platform opens the image buttons and the options (no platform
-        // locks them again); Detect waits for an image.
-        EnableOptions(m_selection.Controls().bOptionsEnabled);
-        Control(IDC_DETECT)->setEnabled(false);
-        Refresh();
-    });
+    connect(m_pPlatform, &QComboBox::activated, this, [this](int n) { ApplyPlatform(n); });
     pMain->addWidget(m_pImages);
 
     connect(pDetectButton, &QPushButton::clicked, this, [this] { Detect(); });
@@ -295,6 +323,23 @@ void CMultiDownloadDlg::Build() {
     connect(m_pMulti, &QCheckBox::clicked, this, [this](bool b) { SetMultiDownload(b); });
     connect(m_pStartImmediately, &QCheckBox::clicked, this,
             [this](bool b) { SetStartImmediately(b); });
+}
+
+void CMultiDownloadDlg::ApplyPlatform(int nComboSelection) {
+    m_selection.OnPlatformSelected(nComboSelection);
+    m_board.SetProfile(m_selection.CurrentProfile());
+    // A platform opens the image buttons and the options, Detect among them;
+    // no platform locks them again. A platform whose images come from files
+    // only (no container mode) has Detect wait for an image.
+    const PlatformControls& pc = m_selection.Controls();
+    EnableOptions(pc.bOptionsEnabled);
+    const PlatformProfile* profile = m_selection.CurrentProfile();
+    if (profile != nullptr && profile->containerMode == 0 && !pc.bDetectEnabled) {
+        Control(IDC_DETECT)->setEnabled(false);
+    }
+    static_cast<QPushButton*>(Control(IDC_EBOOT))->setText(Qs(pc.strEbootButton));
+    static_cast<QPushButton*>(Control(IDC_PDA))->setText(Qs(pc.strPdaButton));
+    Refresh();
 }
 
 void CMultiDownloadDlg::Log(const std::string& text) {
@@ -328,6 +373,8 @@ void CMultiDownloadDlg::EnableOptions(bool bOn) {
 }
 
 void CMultiDownloadDlg::InitSlotsUi() {
+    // Handshakes still under way would take slots of the board made anew.
+    m_pDetection->StopProbes();
     m_board.InitSlots();
     for (int i = 0; i < kBoardSlots; ++i) {
         m_slots.pdaPorts[static_cast<size_t>(i)].Close();
@@ -342,6 +389,11 @@ void CMultiDownloadDlg::InitSlotsUi() {
     m_pStartImmediately->setChecked(true);
     m_pStartImmediately->setEnabled(true);
     Control(IDC_BACKLIGHT)->setEnabled(false);
+    // "Phone Bootloader Update", "turn off backlight" and "Launch after
+    // download" start unticked, as "Multi Download" does.
+    for (int nId : {IDC_PHONE_BOOT_UPDATE, IDC_BACKLIGHT, IDC_LAUNCH}) {
+        static_cast<QCheckBox*>(Control(nId))->setChecked(false);
+    }
     for (int nId : {IDC_EBOOT, IDC_PDA, IDC_PHONE, IDC_COMBINED, IDC_PLATFORM}) {
         Control(nId)->setEnabled(true);
     }
@@ -356,6 +408,13 @@ void CMultiDownloadDlg::InitSlotsUi() {
                            static_cast<QWidget*>(m_apSeeLog[static_cast<size_t>(i)])}) {
             w->hide();
         }
+    }
+    m_pMultiBox->hide();
+    // Each slot label in the system's info-text colour.
+    const QColor info = QApplication::palette().color(QPalette::ToolTipText);
+    for (CColorLabel* pLabel : m_apLabel) {
+        pLabel->SetTextColour((int64_t{info.blue()} << 16) | (int64_t{info.green()} << 8) |
+                              int64_t{info.red()});
     }
     ShowLog();
     Refresh();
@@ -410,12 +469,80 @@ void CMultiDownloadDlg::Detect() {
     Refresh();
 }
 
+void CMultiDownloadDlg::PressStart() {
+    // Like a posted button command: it runs from the loop, not inside
+    // detection. Handsets accepted together share one start.
+    if (m_bStartQueued) {
+        return;
+    }
+    m_bStartQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bStartQueued = false;
+            StartDownloading();
+        },
+        Qt::QueuedConnection);
+}
+
 void CMultiDownloadDlg::StartDownloading() {
-    Log(kSeparator);
+    // Never inside another start (its waits run the loop): the slots that
+    // one started are this one's too, and nothing new is accepted meanwhile.
+    if (m_bStarting) {
+        return;
+    }
     for (int i = 0; i < kBoardSlots; ++i) {
         m_slots.states[static_cast<size_t>(i)] = m_board.Slot(i).nState;
         m_slots.deviceNames[static_cast<size_t>(i)] = m_board.Slot(i).strDeviceName;
     }
+    SlotStartRequest request = StartRequest();
+    // A start that cannot go ahead says why and changes nothing: no
+    // separators, every control as it was.
+    const std::string refusal = StartRefusal(m_slots, request);
+    if (!refusal.empty()) {
+        m_prompts.MessageBox(refusal, platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        Refresh();
+        return;
+    }
+    Log(kSeparator);
+    const bool bWatching = m_pNotifier != nullptr && m_pNotifier->isEnabled();
+    if (m_pNotifier != nullptr) {
+        m_pNotifier->setEnabled(false);
+    }
+    m_bStarting = true;
+    const SlotStartResult result = StartReadySlots(m_slots, request);
+    m_bStarting = false;
+    if (m_bProbesDeferred) {
+        m_bProbesDeferred = false;
+        QMetaObject::invokeMethod(
+            this, [this] { OnProbesDone(); }, Qt::QueuedConnection);
+    }
+    if (m_pNotifier != nullptr) {
+        m_pNotifier->setEnabled(bWatching);
+    }
+    // A start abandoned at a slot whose program file would not open skips
+    // the rest of the sequence; the slots started keep running.
+    if (result.outcome == StartOutcome::Completed) {
+        Log(kSeparator);
+        if (m_selection.EbootChosen()) {
+            Log("EBOOT will be written. \r\n");
+        }
+        if (m_selection.PhoneChosen()) {
+            Log("PHONE will be written. \r\n");
+        }
+        Log("Don't plug it out until the label becomes blue!!! \r\n");
+        Log(kSeparator);
+        for (int nId : {IDC_START, IDC_START_IMMEDIATELY, IDC_MULTI, IDC_EBOOT, IDC_PDA,
+                        IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_RESET_ALL, IDC_PLATFORM}) {
+            Control(nId)->setEnabled(false);
+        }
+        m_pStartImmediately->setChecked(true);
+        m_pDetection->SetStartImmediately(true);
+    }
+    Refresh();
+}
+
+SlotStartRequest CMultiDownloadDlg::StartRequest() {
     SlotStartRequest request;
     request.strProgramPath = m_strProgramPath;
     request.profiles = m_selection.Profiles();
@@ -447,48 +574,27 @@ void CMultiDownloadDlg::StartDownloading() {
         QTimer::singleShot(interval, &wait, &QEventLoop::quit);
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     };
-    const bool bWatching = m_pNotifier != nullptr && m_pNotifier->isEnabled();
-    if (m_pNotifier != nullptr) {
-        m_pNotifier->setEnabled(false);
-    }
-    m_bStarting = true;
-    const SlotStartResult result = StartReadySlots(m_slots, request);
-    m_bStarting = false;
-    if (m_pNotifier != nullptr) {
-        m_pNotifier->setEnabled(bWatching);
-    }
-    if (result.outcome != StartOutcome::Abandoned) {
-        Log(kSeparator);
-        if (m_selection.EbootChosen()) {
-            Log("EBOOT will be written. \r\n");
-        }
-        if (m_selection.PhoneChosen()) {
-            Log("PHONE will be written. \r\n");
-        }
-        Log("Don't plug it out until the label becomes blue!!! \r\n");
-        Log(kSeparator);
-        for (int nId : {IDC_START, IDC_START_IMMEDIATELY, IDC_MULTI, IDC_EBOOT, IDC_PDA,
-                        IDC_PDA_GSM, IDC_PHONE, IDC_COMBINED, IDC_RESET_ALL, IDC_PLATFORM}) {
-            Control(nId)->setEnabled(false);
-        }
-        m_pStartImmediately->setChecked(true);
-        m_pDetection->SetStartImmediately(true);
-    }
-    Refresh();
+    return request;
 }
 
 void CMultiDownloadDlg::ResetSlot(int nSlot) {
+    // The worker's last messages are taken first: its log is saved whole
+    // before the reset empties it.
+    m_slots.JoinWorker(nSlot);
+    QCoreApplication::sendPostedEvents(&m_target);
     ResetEndedSlot(m_slots, *m_pDetection, m_board, nSlot);
     m_apReset[static_cast<size_t>(nSlot)]->setEnabled(false);
     Refresh();
 }
 
 void CMultiDownloadDlg::ResetAll() {
+    // Esc or the close box answers Cancel: nothing is reset.
     if (m_prompts.MessageBox("Unplug all devices and press OK!", platform::MsgButtons::Ok,
                              platform::MsgIcon::None) != platform::MsgAnswer::Ok) {
         return;
     }
     m_slots.JoinAll();
+    QCoreApplication::sendPostedEvents(&m_target);
     SetMultiDownload(false);
     InitSlotsUi();
     EnableOptions(true);
@@ -525,6 +631,7 @@ void CMultiDownloadDlg::SetMultiDownload(bool bOn) {
             w->setVisible(bOn);
         }
     }
+    m_pMultiBox->setVisible(bOn);
     // The rows just shown or hidden change the minimum the layout allows.
     layout()->invalidate();
     layout()->activate();
@@ -592,8 +699,6 @@ void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
 
 void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
     const int nMsgSlot = SlotOfLParam(msg.lParam);
-    const int32_t nBefore =
-        nMsgSlot >= 0 && nMsgSlot < kBoardSlots ? m_board.Slot(nMsgSlot).nState : kSlotEmpty;
     if (msg.nMsg == WM_PDA_PROGRESS) {
         const int nSlot = SlotOfLParam(msg.lParam);
         m_board.OnPdaProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
@@ -611,14 +716,34 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         if (text) {
             m_board.OnSlotLog(SlotOfLParam(msg.lParam), text.get());
         }
+    } else if (msg.nMsg == WM_WINDOW_TEXT) {
+        const std::unique_ptr<char[]> text = AdoptSlotLogText(msg);
+        if (!text) {
+            return;
+        }
+        if (ArgumentOfLParam(msg.lParam) == kWindowTextBox) {
+            // Shown from the loop, not from inside this handler.
+            QMetaObject::invokeMethod(
+                this,
+                [this, box = std::string(text.get())] {
+                    m_prompts.MessageBox(box, platform::MsgButtons::Ok, platform::MsgIcon::Error);
+                },
+                Qt::QueuedConnection);
+        } else {
+            Log(text.get());
+        }
+        return;
+    } else if (msg.nMsg == WM_WORKER_ENDED) {
+        // Everything the worker posted has been taken: its slot's log is
+        // whole (the checksum text after 213 comes after the code).
+        if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots && m_board.Slot(nMsgSlot).Ended()) {
+            SaveSlotLog(nMsgSlot);
+        }
+        return;
     } else {
         return;
     }
     if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
-        const SlotView& v = m_board.Slot(nMsgSlot);
-        if (v.nState != nBefore && v.Ended()) {
-            SaveSlotLog(nMsgSlot);
-        }
         // Eight streaming workers post thousands of messages a second; each
         // changes its own slot and the batch, nothing else on the window.
         RefreshSlot(nMsgSlot);
@@ -634,21 +759,43 @@ void CMultiDownloadDlg::OnDeviceFolder() {
     QCoreApplication::sendPostedEvents(&m_target);
     for (const DeviceLinkEvent& e : m_watch.ReadEvents()) {
         m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
+        m_pDetection->SetBacklightOff(static_cast<QCheckBox*>(Control(IDC_BACKLIGHT))->isChecked());
         m_pDetection->OnDeviceEvent(e);
     }
     ShowLog();
     Refresh();
 }
 
+void CMultiDownloadDlg::OnProbesDone() {
+    // Like new handsets, a handshake's result waits for the start to end.
+    if (m_bStarting) {
+        m_bProbesDeferred = true;
+        return;
+    }
+    m_pDetection->SetStartImmediately(m_pStartImmediately->isChecked());
+    m_pDetection->SetBacklightOff(static_cast<QCheckBox*>(Control(IDC_BACKLIGHT))->isChecked());
+    m_pDetection->CompleteProbes();
+    ShowLog();
+    Refresh();
+}
+
 bool CMultiDownloadDlg::QuitConfirmed() {
     if (m_board.CloseNeedsConfirmation() &&
-        m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::YesNo,
-                             platform::MsgIcon::Question) != platform::MsgAnswer::Yes) {
+        m_prompts.MessageBox("Now Downloading!!! Quit anyway?", platform::MsgButtons::OkCancel,
+                             platform::MsgIcon::Question) != platform::MsgAnswer::Ok) {
         return false;
     }
+    // The workers stop first; a port is closed only once its worker has
+    // ended, never under a read of it.
+    m_pDetection->StopProbes();
+    m_slots.StopAll(kWorkerStopBound);
+    // What the stopped workers posted last, their slots' logs included.
+    QCoreApplication::sendPostedEvents(&m_target);
     for (int i = 0; i < kBoardSlots; ++i) {
-        m_slots.pdaPorts[static_cast<size_t>(i)].Close();
-        m_slots.phonePorts[static_cast<size_t>(i)].Close();
+        if (!m_slots.WorkerRunning(i)) {
+            m_slots.pdaPorts[static_cast<size_t>(i)].Close();
+            m_slots.phonePorts[static_cast<size_t>(i)].Close();
+        }
     }
     return true;
 }

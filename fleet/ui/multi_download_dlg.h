@@ -57,11 +57,18 @@ class CMultiDownloadDlg : public QDialog {
 
     void Detect();
     void StartDownloading();
+    // A press of "Start downloading" posted to the loop, as detection makes
+    // it; presses posted before it runs make one start.
+    void PressStart();
     void ResetSlot(int nSlot);
     void ResetAll();
     void ShowSlotLog(int nSlot);
     void SetMultiDownload(bool bOn);
     void SetStartImmediately(bool bOn);
+
+    // False while a worker runs (one that did not end when asked to stop:
+    // the program then ends without destroying what it borrows).
+    bool AllWorkersEnded() const;
 
     CSlotBoard& Board() { return m_board; }
     CFleetSlots& Slots() { return m_slots; }
@@ -84,16 +91,24 @@ class CMultiDownloadDlg : public QDialog {
   private:
     // Options > Save slot logs: ticked asks for the folder, unticked stops.
     void ChooseLogFolder(bool bOn);
-    // Asks while handsets are being served; on yes lets go of every port.
+    // Asks while handsets are being served; on yes stops the workers and
+    // lets go of every port.
     bool QuitConfirmed();
     void Build();
     void OnMessage(const platform::WindowMessage& msg);
+    // What the controls say for a start of the workers.
+    SlotStartRequest StartRequest();
     void OnDeviceFolder();
+    // A probe's handshake is over: detection takes the results.
+    void OnProbesDone();
     void Refresh();
     void RefreshSlot(int nSlot);
     // The counters and what the end of a batch enables.
     void RefreshBatch();
     void EnableOptions(bool bOn);
+    // The platform list's choice: the profile, the options and the image
+    // buttons' labels follow it.
+    void ApplyPlatform(int nComboSelection);
     void InitSlotsUi();
     void Log(const std::string& text);
     void ShowLog();
@@ -112,7 +127,9 @@ class CMultiDownloadDlg : public QDialog {
     SlotWorker m_containerWorker = nullptr;
     SlotWorker m_filesWorker = nullptr;
     std::chrono::milliseconds m_startInterval = kWorkerStartInterval;
-    bool m_bStarting = false;  // inside StartDownloading's start of the workers
+    bool m_bStarting = false;        // inside StartDownloading's start of the workers
+    bool m_bProbesDeferred = false;  // a probe's result came while starting
+    bool m_bStartQueued = false;     // detection's press of "Start downloading" is on its way
     std::string m_strProgramPath = ProgramFilePath();
 
     std::array<CColorLabel*, kBoardSlots> m_apLabel{};
@@ -125,6 +142,7 @@ class CMultiDownloadDlg : public QDialog {
     QCheckBox* m_pMulti = nullptr;
     QAction* m_pSaveLogs = nullptr;
     QGroupBox* m_pImages = nullptr;
+    QGroupBox* m_pMultiBox = nullptr;  // "Multi Progress": slots 2-8
     QComboBox* m_pPlatform = nullptr;
     CColorLabel* m_pPlatformLabel = nullptr;
     std::map<int, QWidget*> m_controls;

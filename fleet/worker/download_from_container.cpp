@@ -55,9 +55,9 @@ class CContainerJob {
 
 StepResult CContainerJob::Eboot(const ContainerTrailer& trailer) {
     const uint32_t ram = m_profile.ramBufferAddress;
-    if (trailer.ebootSize > m_profile.ebootLength) {
-        // Programming only the partition's length would leave a cut EBOOT.
-        m_report.Log(EbootTooLargeText(trailer.ebootSize, m_profile.ebootLength));
+    if (!EbootSizeFits(trailer.ebootSize, m_profile)) {
+        // Exactly the partition's length is programmed from RAM.
+        m_report.Log(EbootSizeText(trailer.ebootSize, m_profile) + "\r\n");
         return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
     }
     if (m_file.Seek(trailer.ebootOffset) != trailer.ebootOffset) {
@@ -108,7 +108,7 @@ StepResult CContainerJob::PdaImage(const ContainerTrailer& trailer) {
         m_report.Pda(kPdaWritingStart);
         SlotPause(StaggerPause(kImageStaggerStep, m_ctx.nStagger));
         const std::vector<B000ffPart> parts = PlanB000ffParts(trailer.pdaSize);
-        m_report.Log(platform::Format("PDA Image part:%d\r\n", static_cast<int>(parts.size())));
+        m_report.MainLog(platform::Format("PDA Image part:%d\r\n", static_cast<int>(parts.size())));
         const StepResult result =
             StreamB000ffImage(m_pda, m_report, m_file, trailer.pdaOffset, parts);
         m_file.Close();
@@ -152,7 +152,9 @@ int CContainerJob::Run() {
     m_ctx.bEboot = 1;
     ContainerTrailer trailer;
     if (!ReadContainerTrailer(m_file, trailer)) {
-        // The batch must still be able to finish: the slot fails with a code.
+        // Said to the operator; and the batch must still be able to finish:
+        // the slot fails with a code.
+        m_report.MessageBox(kContainerReadError);
         m_report.Log(kContainerReadError);
         return Fail(StepResult::Fail(kPdaReadError, kReadErrorImageFile));
     }

@@ -63,9 +63,11 @@ StepResult CFilesJob::Eboot() {
     if (file == nullptr || file->Seek(0) != 0) {
         return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
     }
-    if (file->Length() > static_cast<int64_t>(m_profile.ebootLength)) {
-        m_report.Log(
-            EbootTooLargeText(static_cast<uint64_t>(file->Length()), m_profile.ebootLength));
+    const int64_t length = file->Length();
+    if (length < 0 || !EbootSizeFits(static_cast<uint64_t>(length), m_profile)) {
+        // Exactly the profile's EBOOT length is sent from the file.
+        m_report.Log(EbootSizeText(static_cast<uint64_t>(std::max<int64_t>(0, length)), m_profile) +
+                     "\r\n");
         return StepResult::Fail(kPdaReadError, kReadErrorImageFile);
     }
     m_report.Pda(kPdaEbootTransferStart);
@@ -76,20 +78,14 @@ StepResult CFilesJob::Eboot() {
     }
     if (m_profile.signatureMode != 0) {
         uint32_t accepted = 0;
-        const int64_t length = file->Length();
-        result = CheckSignatureStep(m_pda, m_report, ram,
-                                    static_cast<uint32_t>(std::max<int64_t>(0, length)), accepted);
+        result = CheckSignatureStep(m_pda, m_report, ram, static_cast<uint32_t>(length), accepted);
         if (!result.Ok()) {
             return result;
         }
     }
+    // No programming command for EBOOT in this mode.
     m_report.Pda(kPdaWritingStart);
     SlotPause(kProgramPause);
-    // Programmed as the container worker does: "EBoot update finished." must
-    // not be said of an EBOOT that only ever reached the device's RAM.
-    if (m_pda.Program(ram, m_profile.ebootLength, m_profile.flashAddress) != PdaSend::Sent) {
-        return StepResult::Fail(kPdaWriteFailed, 0);
-    }
     m_report.Pda(kPdaEbootUpdateDone);
     SlotPause(kFilesEbootDonePause);
     return {};

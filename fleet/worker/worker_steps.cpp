@@ -13,11 +13,6 @@
 
 namespace fleet {
 
-std::string EbootTooLargeText(uint64_t nImageSize, uint32_t nPartitionLength) {
-    return platform::Format("EBoot image too large: %llu bytes, the partition holds %u\r\n",
-                            static_cast<unsigned long long>(nImageSize), nPartitionLength);
-}
-
 std::chrono::milliseconds StaggerPause(std::chrono::milliseconds step, int32_t nStagger) {
     return kStaggerBase + step * (nStagger > 0 ? nStagger : 0);
 }

@@ -32,11 +32,6 @@ constexpr std::chrono::milliseconds kRegionDonePause{2000};
 
 std::chrono::milliseconds StaggerPause(std::chrono::milliseconds step, int32_t nStagger);
 
-// The slot log's line for an EBOOT image longer than the partition it goes
-// to: such an image is refused, since only the partition's length would be
-// programmed.
-std::string EbootTooLargeText(uint64_t nImageSize, uint32_t nPartitionLength);
-
 // A worker can run only with its ports and profile.
 bool ContextUsable(const SlotContext* pContext);
 // For a context that is not: still ends the slot with a failing code (208,

@@ -97,6 +97,7 @@ struct CSimHandset::Impl {
         bool Halted() const override { return m_d.halt != Halt::None; }
         void SwitchToModem() override { m_d.Switch(); }
         const HandsetSettings& Settings() const override { return m_d.config.settings; }
+        CReceivedLog& Received() override { return m_d.received; }
 
       private:
         Impl& m_d;
@@ -134,6 +135,7 @@ struct CSimHandset::Impl {
     CPdaFlash flash;
     CByteStore modemFlash;
     CFaultPlan plan;
+    CReceivedLog received;
     bool bPdaHostOpen = false;
     bool bModemHostOpen = false;
     SideHost pdaHost;
@@ -463,6 +465,17 @@ void CSimHandset::Stop() {
     d.bPdaHostOpen = false;
     d.bModemHostOpen = false;
     d.LogLine("PDA  ", "stopped", false);
+    if (!d.config.strStoreDir.empty()) {
+        const std::string path = d.config.strStoreDir + "/received.txt";
+        const std::string text = d.received.Text();
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            d.LogLine("PDA  ", "cannot write " + path + ": " + std::strerror(errno), true);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     d.ram.Close();
     d.flash.Close();
     if (d.hLog >= 0) {
@@ -546,6 +559,11 @@ std::vector<uint8_t> CSimHandset::ModemArea(uint64_t nStart) const {
         }
     }
     return {};
+}
+
+std::vector<std::string> CSimHandset::Received() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->received.Entries();
 }
 
 std::vector<std::string> CSimHandset::Log() const {

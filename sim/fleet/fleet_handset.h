@@ -3,8 +3,8 @@
 // interface as a by-id style link in a folder; after it is told to switch to
 // the modem it removes that link and, a moment later, publishes the modem
 // port's link. What the host writes is kept per handset in a store folder
-// (RAM, EBOOT, the PDA image, the modem areas, a log) for comparison with the
-// images.
+// (RAM, EBOOT, the PDA image, the modem areas, a log, the record of what it
+// received) for comparison with the images and the wire rules.
 //
 //   fleetsim::FleetOptions options;
 //   options.strDir = dir;  options.strStoreDir = store;  options.nCount = 2;
@@ -90,6 +90,10 @@ class CSimHandset {
     // holds); empty when no such area was opened.
     std::vector<uint8_t> ModemArea(uint64_t nStart) const;
     std::vector<std::string> Log() const;
+    // Every handshake, PDA command and modem frame received, in order (runs
+    // of RAM packets, stream packets and data blocks one entry each); the
+    // store's received.txt holds them once the handset has stopped.
+    std::vector<std::string> Received() const;
     int FaultsFired() const;
 
     // --- faults on demand --------------------------------------------------

@@ -45,6 +45,32 @@ bool AllZero(const uint8_t* p, size_t n) {
     return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
 }
 
+std::string Hex8(uint8_t b) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    return buf;
+}
+
+// How a received frame is kept in the record: its command byte and what
+// tells one frame of that kind from another.
+std::string FrameEntry(const std::vector<uint8_t>& payload) {
+    const size_t n = payload.size();
+    std::string entry = "modem " + Hex8(payload[0]);
+    if (payload[0] == kAreaOpen && n == 13) {
+        return entry + " " + Hex32(Le32(&payload[9])) + "+" + std::to_string(Le32(&payload[5]));
+    }
+    if (payload[0] == kParamBlock && n == 31) {
+        return entry + " " + Hex32(Le32(&payload[1]));
+    }
+    if (payload[0] == kLaunchCmd && n == 5) {
+        return entry + " " + Hex8(payload[1]) + " " + Hex8(payload[2]) + " " + Hex8(payload[3]) +
+               " " + Hex8(payload[4]);
+    }
+    const bool bShaped =
+        (payload[0] == kGreeting && n == 1) || (payload[0] == kEfsErase && n == 13);
+    return bShaped ? entry : entry + " (" + std::to_string(n) + " bytes)";
+}
+
 }  // namespace
 
 CModemSide::CModemSide(ISideHost& host, CByteStore& flash, std::string strAreaDir)
@@ -178,6 +204,7 @@ void CModemSide::Process(TimePoint now) {
             const bool bPad = m_bAfterFrame && b0 == 0x00;
             const size_t junk = bPad ? skip - 1 : skip;
             if (junk != 0) {
+                m_host.Received().Add("modem " + std::to_string(junk) + " bytes outside any frame");
                 m_rec.nJunkBytes += junk;
                 m_host.Notice("ignored " + std::to_string(junk) + " bytes outside any frame");
             }
@@ -219,6 +246,7 @@ void CModemSide::Process(TimePoint now) {
 }
 
 void CModemSide::BadFrame(const std::string& why) {
+    m_host.Received().Add("modem bad frame");
     ++m_rec.nBadFrames;
     m_host.Notice("refused " + why);
     Nak();
@@ -284,6 +312,7 @@ void CModemSide::CloseArea() {
 void CModemSide::HandleFrame(const std::vector<uint8_t>& payload) {
     const uint8_t kind = payload[0];
     const size_t n = payload.size();
+    m_host.Received().Add(FrameEntry(payload));
     ++m_rec.nFrames;
     if (m_rec.frameKinds.size() < 8192) {
         m_rec.frameKinds.push_back(kind);
@@ -468,6 +497,7 @@ void CModemSide::HandleBlock(const uint8_t* p) {
     ModemAreaRecord& area = m_rec.areas[*m_area];
     CByteStore& store = *m_areaStores[*m_area];
     const int index = m_nAreaBlockIndex++;
+    m_host.Received().AddToRun("modem data", {});
     ++m_rec.nBlocks;
     const CFaultPlan::Decision d = m_host.Consult(Step::Block, index);
     if (m_host.Halted()) {

@@ -155,6 +155,7 @@ std::optional<TimePoint> CPdaSide::NextDeadline() const {
 }
 
 void CPdaSide::Handshake() {
+    m_host.Received().Add("pda A T U D");
     const int index = m_rec.nHandshakes++;
     const CFaultPlan::Decision d = m_host.Consult(Step::Okud, index);
     if (m_host.Halted()) {
@@ -167,6 +168,7 @@ void CPdaSide::Handshake() {
 
 void CPdaSide::TakePacket(const uint8_t* p, TimePoint now) {
     if (m_rec.bSwitched) {
+        m_host.Received().AddToRun("pda packet after the switch", {});
         if (!m_bIgnoredAfterSwitch) {
             m_bIgnoredAfterSwitch = true;
             m_host.Notice("packet after the switch to the modem; ignored");
@@ -174,6 +176,7 @@ void CPdaSide::TakePacket(const uint8_t* p, TimePoint now) {
         return;
     }
     if (m_stream.Claims(p)) {
+        m_host.Received().AddToRun("pda stream", {});
         // Only silence or an unplug can strike a stream packet: it has no answer.
         m_host.Consult(Step::Stream, m_stream.Record().nPackets);
         if (m_host.Halted()) {
@@ -233,10 +236,13 @@ void CPdaSide::Command(const uint8_t* p, TimePoint now) {
 
     const CommandInfo* info = FindCommand(code);
     if (info == nullptr) {
+        m_host.Received().Add("pda unknown command " + Hex32(code));
         Refuse("unknown command " + std::to_string(code) + " (" + Hex32(code) + ")");
         return;
     }
     if (code != kWriteRam) {
+        m_host.Received().Add(std::string("pda ") + info->pName + " " + Hex32(a1) + " " +
+                              Hex32(a2) + " " + Hex32(a3));
         const uint32_t args[3] = {a1, a2, a3};
         std::string bad;
         for (int i = 0; i < 3; ++i) {
@@ -431,6 +437,13 @@ void CPdaSide::WriteRam(const uint8_t* p) {
     const uint32_t length = Le32(p + 8);
     const uint32_t sum = Le32(p + 12);
     const uint8_t* payload = p + kPacketHeader;
+    // One entry per transfer: packets that each start where the last ended.
+    const bool bContinues =
+        m_transfer.bOpen && m_transfer.bCanContinue && address == m_transfer.t.nEnd;
+    const uint64_t start = bContinues ? m_transfer.t.nStart : address;
+    m_host.Received().AddToRun(
+        "pda PDA_WRITE_RAM",
+        Hex32(start) + "+" + std::to_string(uint64_t{address} + length - start), bContinues);
     const int index = m_rec.nRamPackets++;
     m_host.Consult(Step::Ram, index);
     if (m_host.Halted()) {

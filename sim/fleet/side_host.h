@@ -9,6 +9,7 @@
 
 #include "sim/fleet/fault_plan.h"
 #include "sim/fleet/fleet_options.h"
+#include "sim/fleet/received_log.h"
 
 namespace fleetsim {
 
@@ -28,6 +29,8 @@ class ISideHost {
     // The PDA side was told to switch the USB connection to the modem.
     virtual void SwitchToModem() = 0;
     virtual const HandsetSettings& Settings() const = 0;
+    // Everything the handset received, in order; each side adds to it.
+    virtual CReceivedLog& Received() = 0;
 };
 
 std::string Hex32(uint64_t v);

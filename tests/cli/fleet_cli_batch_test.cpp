@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fleet/wire_sequence.h"
+
 extern char** environ;
 
 namespace {
@@ -298,6 +300,12 @@ class FleetCliBatch : public ::testing::Test {
         m_phone = ReadBytes(File("phone.bin"));
         ASSERT_EQ(m_eboot.size(), kEbootSize);
         ASSERT_EQ(m_phone.size(), kPhoneSize);
+        // Where the PDA image sits in the line tool: the trailer's fourth word.
+        const std::vector<uint8_t> tool = ReadBytes(File("line_tool"));
+        ASSERT_GT(tool.size(), 40u);
+        const uint8_t* t = tool.data() + tool.size() - 40 + 12;
+        m_nPdaOffset = uint32_t{t[0]} | (uint32_t{t[1]} << 8) | (uint32_t{t[2]} << 16) |
+                       (uint32_t{t[3]} << 24);
     }
     void TearDown() override {
         m_pSim.reset();
@@ -375,7 +383,22 @@ class FleetCliBatch : public ::testing::Test {
         EXPECT_EQ(ReadBytes(Store(nHandset, "modem/000E4000.bin")), area);
     }
 
+    // Everything handset nHandset received, as the simulator kept it once stopped.
+    std::vector<std::string> Received(int nHandset) const {
+        return Lines(ReadText(Store(nHandset, "received.txt")));
+    }
+    // What a handset of the line tool's job must have received.
+    std::vector<std::string> Wire(bool bPhone, bool bLaunch) const {
+        fleettest::WireJob job;
+        job.pda = m_pda;
+        job.nPdaOffset = m_nPdaOffset;
+        job.nPhoneLength = bPhone ? kPhoneSize : 0;
+        job.bLaunch = bLaunch;
+        return fleettest::ContainerJobWire(job);
+    }
+
     std::string m_dir;
+    uint32_t m_nPdaOffset = 0;
     std::unique_ptr<CChild> m_pSim;
     std::vector<uint8_t> m_pda;
     std::vector<uint8_t> m_eboot;
@@ -405,6 +428,7 @@ TEST_F(FleetCliBatch, EightHandsetsGetEbootPdaAndPhoneFromTheLineTool) {
     for (int h = 1; h <= kHandsets; ++h) {
         EXPECT_EQ(devices.count(DeviceName(h)), 1u) << "no slot served " << DeviceName(h);
         ExpectImagesIn(h, true);
+        EXPECT_EQ(Received(h), Wire(true, true)) << "handset " << h;
     }
 
     // One log per slot, named after the slot and the handset it served.
@@ -438,10 +462,18 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
     // between them, not after the last start.
     int nFirstStarted = 0;
     size_t nFirst200 = 0, nLastStart = 0;
+    std::vector<std::string> logLines;
     for (size_t i = 0; i < out.size(); ++i) {
         const std::string& line = out[i];
+        // A line of the shared log: {"log":"..."}.
+        CCursor log(line);
+        std::string text;
+        if (log.Literal("{\"log\":") && log.String(text) && log.Literal("}") && log.AtEnd()) {
+            logLines.push_back(text);
+            continue;
+        }
         JsonEvent e;
-        ASSERT_TRUE(ParseJsonEvent(line, e)) << "not an event object: " << line;
+        ASSERT_TRUE(ParseJsonEvent(line, e)) << "not an event or log object: " << line;
         if (e.nCode == 0) {
             nFirstStarted = nFirstStarted == 0 ? e.nSlot : nFirstStarted;
             nLastStart = i;
@@ -459,6 +491,10 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
         }
     }
     EXPECT_EQ(finished.size(), static_cast<size_t>(kHandsets));
+    for (int slot = 1; slot <= kHandsets; ++slot) {
+        const std::string done = "PDA " + std::to_string(slot) + " finished downloading!";
+        EXPECT_EQ(std::count(logLines.begin(), logLines.end(), done), 1) << done;
+    }
     EXPECT_GT(nFirst200, 0u);
     EXPECT_LT(nFirst200, nLastStart) << "events were held back while slots were started";
     std::set<std::string> devices;
@@ -470,6 +506,7 @@ TEST_F(FleetCliBatch, JsonModeWritesOnlyJsonObjectsOnStdout) {
     EXPECT_TRUE(Contains(Lines(ran.err), "finished 8, failed 0 of 8")) << ran.err;
     for (int h = 1; h <= kHandsets; ++h) {
         ExpectImagesIn(h, false);
+        EXPECT_EQ(Received(h), Wire(false, true)) << "handset " << h;
     }
 }
 
@@ -541,6 +578,9 @@ TEST_F(FleetCliBatch, TwoSlotsServeFourHandsetsAsEachEndedOneIsUnplugged) {
         MoveLinks(h, aside, dev);
     }
     StopSim();
+    for (int h = 1; h <= 4; ++h) {
+        EXPECT_EQ(Received(h), Wire(false, false)) << "handset " << h;
+    }
 }
 
 TEST_F(FleetCliBatch, AHandsetUnpluggedMidStreamFailsItsSlotAlone) {
@@ -570,8 +610,14 @@ TEST_F(FleetCliBatch, AHandsetUnpluggedMidStreamFailsItsSlotAlone) {
     for (int h = 1; h <= kHandsets; ++h) {
         if (h != 3) {
             ExpectImagesIn(h, false);
+            EXPECT_EQ(Received(h), Wire(false, true)) << "handset " << h;
         }
     }
+    // Handset 3 went at its 21st stream packet: what it received ends there.
+    std::vector<std::string> wire = Wire(false, true);
+    wire.resize(wire.size() - 1);
+    wire.back() = "pda stream x21";
+    EXPECT_EQ(Received(3), wire);
     EXPECT_NE(ReadBytes(Store(3, "pda_flash.bin")), m_pda);
 }
 

@@ -47,6 +47,17 @@ class ImageSelectionTest : public ::testing::Test {
         }
     }
 
+    // The built-in rows with another EBOOT length (small images for tests
+    // that cut or split them); the platform chosen again.
+    void UseEbootLength(uint32_t nLength) {
+        auto profiles = fleet::BuildPlatformProfiles();
+        for (fleet::PlatformProfile& row : profiles) {
+            row.ebootLength = nLength;
+        }
+        selection->UseProfiles(profiles);
+        selection->OnPlatformSelected(fleet::kInitialComboSelection);
+    }
+
     bool Choose(int kind, const std::string& path) {
         prompts.m_openAnswers.push_back(path);
         return selection->SetImageChosen(kind, true);
@@ -108,10 +119,17 @@ TEST_F(ImageSelectionTest, SizeLimitsOfEachKind) {
     EXPECT_EQ(log.back(), "Select the PDA Image file!\r\n");
     EXPECT_EQ(selection->ValidateImageSize(kSigHeader + 1, kImagePda), 1);
     EXPECT_EQ(selection->ValidateImageSize(kSigHeader + 1, kImagePdaGsm), 1);
-    EXPECT_EQ(selection->ValidateImageSize(kSigHeader, kImageEboot), 1);
+    // EBOOT: exactly the EBOOT partition, which both workers send and
+    // program whole; anything else is refused here, not on every slot.
+    EXPECT_EQ(selection->ValidateImageSize(0x30000, kImageEboot), 1);
     log.clear();
-    EXPECT_EQ(selection->ValidateImageSize(kSigHeader + 1, kImageEboot), 0);
-    EXPECT_EQ(log, std::vector<std::string>{"Select the EBoot Image file!\r\n"});
+    EXPECT_EQ(selection->ValidateImageSize(0x30000 - 1, kImageEboot), 0);
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "The EBoot image is 196607 bytes; MTX-p440 takes an EBoot image of exactly "
+                       "196608 bytes (its EBOOT partition).\r\n",
+                       "Select the EBoot Image file!\r\n"}));
+    EXPECT_EQ(selection->ValidateImageSize(0x30000 + 1, kImageEboot), 0);
+    EXPECT_EQ(selection->ValidateImageSize(kSigHeader, kImageEboot), 0);
     EXPECT_EQ(selection->ValidateImageSize(0xFFFFFFFFull + 5, kImagePhone), 1);
     EXPECT_EQ(selection->ValidateImageSize(0x80000000ull, kImagePda), 0)
         << "region offsets must fit the workers' 32-bit fields";
@@ -124,18 +142,18 @@ TEST_F(ImageSelectionTest, SizeLimitsOfEachKind) {
     EXPECT_EQ(selection->ValidateImageSize(kSigHeader + 1, kImagePda), 0);
     EXPECT_EQ(log, std::vector<std::string>(2, "Select the proper PDA Image file!\r\n"));
 
-    // Signature mode lets an EBOOT file be 4096 bytes longer.
+    // Signature mode changes nothing: the workers still send the partition's length.
     auto profiles = fleet::BuildPlatformProfiles();
     profiles[1].signatureMode = 1;
     selection->UseProfiles(profiles);
     selection->OnPlatformSelected(2);
-    EXPECT_EQ(selection->ValidateImageSize(kSigHeader + 4096, kImageEboot), 1);
-    EXPECT_EQ(selection->ValidateImageSize(kSigHeader + 4097, kImageEboot), 0);
+    EXPECT_EQ(selection->ValidateImageSize(0x30000, kImageEboot), 1);
+    EXPECT_EQ(selection->ValidateImageSize(0x30000 + 4096, kImageEboot), 0);
 }
 
 TEST_F(ImageSelectionTest, EbootPickKeepsThePathAsChosen) {
     // Upper-case extension, and a name a printf would take for directives.
-    const std::string path = dir.Write("Loader %s%n%x.NB0", fleet::PatternBytes(4096, 9));
+    const std::string path = dir.Write("Loader %s%n%x.NB0", fleet::PatternBytes(0x30000, 9));
     ASSERT_TRUE(Choose(kImageEboot, path));
     EXPECT_TRUE(selection->EbootChosen());
     EXPECT_EQ(selection->PathText(kImageEboot), path);
@@ -156,10 +174,11 @@ TEST_F(ImageSelectionTest, EbootPickKeepsThePathAsChosen) {
 }
 
 TEST_F(ImageSelectionTest, RejectedPicksSayChooseAgainAndKeepNothingOpen) {
-    const std::string tooBig = dir.Write("big.nb0", std::vector<uint8_t>(kSigHeader + 1, 1));
+    const std::string tooBig = dir.Write("big.nb0", std::vector<uint8_t>(0x30000 + 1, 1));
+    const std::string tooSmall = dir.Write("small.nb0", std::vector<uint8_t>(4096, 1));
     const std::string wrongExt = dir.Write("image.nb1", fleet::PatternBytes(10, 1));
-    for (const std::string& path :
-         {tooBig, wrongExt, std::string(), dir.File("missing.nb0"), dir.Path() + "/.nb0"}) {
+    for (const std::string& path : {tooBig, tooSmall, wrongExt, std::string(),
+                                    dir.File("missing.nb0"), dir.Path() + "/.nb0"}) {
         EXPECT_FALSE(Choose(kImageEboot, path)) << path;
         EXPECT_EQ(selection->PathText(kImageEboot), kSelectCorrect);
         EXPECT_FALSE(selection->EbootChosen());
@@ -209,7 +228,7 @@ TEST_F(ImageSelectionTest, PdaPickScansTheRegion) {
 
 TEST_F(ImageSelectionTest, ChoosingAnotherPlatformForgetsEverything) {
     ASSERT_TRUE(Choose(kImagePda, dir.Write("pda.bin", std::vector<uint8_t>(kSigHeader + 1, 1))));
-    ASSERT_TRUE(Choose(kImageEboot, dir.Write("e.nb0", fleet::PatternBytes(100, 1))));
+    ASSERT_TRUE(Choose(kImageEboot, dir.Write("e.nb0", fleet::PatternBytes(0x30000, 1))));
     selection->OnPlatformSelected(3);
     EXPECT_FALSE(selection->EbootChosen());
     EXPECT_FALSE(selection->EbootFile(0).IsOpen());
@@ -273,6 +292,7 @@ TEST(PhoneBinaryFileTest, LoadBasesAndTypes) {
 }
 
 TEST_F(ImageSelectionTest, CombinedImageSplitsIntoPrivateTemporaryFiles) {
+    UseEbootLength(700);
     fleet::CombinedImageParts parts = SmallParts();
     parts.strPlatform = "mtx-P440";  // the name compares without case
     const std::string img = dir.Write("all %d%s.IMG", fleet::BuildCombinedImage(parts));
@@ -336,6 +356,7 @@ TEST_F(ImageSelectionTest, CombinedImageMismatchesNameTheReason) {
         {"no region", [](auto& p) { p.regions.clear(); },
          "The chosen platform and image do not match!"},
     };
+    UseEbootLength(700);
     for (const Case& c : cases) {
         fleet::CombinedImageParts parts = SmallParts();
         c.change(parts);
@@ -353,6 +374,21 @@ TEST_F(ImageSelectionTest, CombinedImageMismatchesNameTheReason) {
         EXPECT_EQ(selection->PathText(kImageEboot), kSelectCorrect);
         EXPECT_EQ(selection->PathText(kImagePhone), kSelectCorrect);
     }
+}
+
+TEST_F(ImageSelectionTest, ACombinedImageWhoseEbootIsNotThePartitionsLengthIsRefused) {
+    // SmallParts' EBOOT is 700 bytes; the built-in rows take 196608.
+    log.clear();
+    EXPECT_FALSE(ChooseCombined(dir.Write("x.img", fleet::BuildCombinedImage(SmallParts()))));
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "The EBoot image is 700 bytes; MTX-p440 takes an EBoot image of exactly "
+                       "196608 bytes (its EBOOT partition).\r\n",
+                       "Error during opening image files! \r\n-Invalid file size or file "
+                       "extension.\r\n"}));
+    EXPECT_FALSE(selection->CombinedChosen());
+    EXPECT_FALSE(selection->EbootChosen());
+    const std::string folder = selection->TempFolder().Folder();
+    EXPECT_TRUE(folder.empty() || std::filesystem::is_empty(folder)) << "no pieces written";
 }
 
 TEST_F(ImageSelectionTest, CombinedImageOpenAndExtensionErrors) {
@@ -373,6 +409,7 @@ TEST_F(ImageSelectionTest, CombinedImageOpenAndExtensionErrors) {
 }
 
 TEST_F(ImageSelectionTest, EveryTruncatedCombinedImageIsRefused) {
+    UseEbootLength(30);
     fleet::CombinedImageParts parts = SmallParts();  // small pieces: every cut length is tried
     parts.phone.resize(50);
     parts.eboot.resize(30);
@@ -394,6 +431,7 @@ TEST_F(ImageSelectionTest, EveryTruncatedCombinedImageIsRefused) {
 }
 
 TEST_F(ImageSelectionTest, RegionSizesBeyondTheFileAreRefused) {
+    UseEbootLength(700);
     auto bytes = fleet::BuildCombinedImage(SmallParts());
     // The region size field sits after the EBOOT image; claim 2 GB.
     const size_t regionSizeAt = 36 + 40 + 2500 + 44 + 700;

@@ -153,6 +153,10 @@ inline std::ostream& operator<<(std::ostream& os, const Posted& p) {
     if (p.nMsg == fleet::WM_SLOT_LOG) {
         return os << "log \"" << p.text << "\"";
     }
+    if (p.nMsg == fleet::WM_WINDOW_TEXT) {
+        return os << (p.nArgument == fleet::kWindowTextBox ? "box \"" : "main log \"") << p.text
+                  << "\"";
+    }
     return os << (p.nMsg == fleet::WM_PDA_PROGRESS ? "pda " : "phone ") << p.nCode << "("
               << p.nArgument << ")";
 }
@@ -169,11 +173,15 @@ inline std::vector<Posted> Drain(testsupport::CRecordingSink& sink) {
     std::vector<Posted> out;
     platform::WindowMessage msg;
     while (sink.WaitNext(msg, 0ms)) {
+        if (msg.nMsg == fleet::WM_WORKER_ENDED) {
+            continue;  // the slots' bookkeeping, not a step of the job
+        }
         Posted p;
         p.nMsg = msg.nMsg;
         p.nSlot = fleet::SlotOfLParam(msg.lParam);
-        if (msg.nMsg == fleet::WM_SLOT_LOG) {
+        if (msg.nMsg == fleet::WM_SLOT_LOG || msg.nMsg == fleet::WM_WINDOW_TEXT) {
             p.text = fleet::AdoptSlotLogText(msg).get();
+            p.nArgument = fleet::ArgumentOfLParam(msg.lParam);  // the window text's kind
         } else {
             p.nCode = static_cast<uint32_t>(msg.wParam);
             p.nArgument = fleet::ArgumentOfLParam(msg.lParam);

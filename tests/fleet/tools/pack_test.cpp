@@ -40,7 +40,7 @@ std::string Quoted(const std::string& path) {
 class PackTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        eboot = fleet::PatternBytes(0x3000, 1);
+        eboot = fleet::PatternBytes(0x30000, 1);  // profile 2's EBOOT length
         pda = fleet::BuildB000ffImage(1, 500, 2);
         request.strProgram = FLEET_PACK_PATH;
         request.strEboot = dir.Write("eboot.nb0", eboot);
@@ -121,12 +121,20 @@ TEST_F(PackTest, RefusesInputsThatWouldMakeABrokenProgram) {
     r.strPda = dir.File("missing.bin");
     EXPECT_FALSE(fleet::PackProgram(r, written, error));
 
-    // An EBOOT longer than the profile's partition would be cut on every handset.
+    // The EBOOT must be the profile's partition length, as the picker and
+    // the workers take it: longer would be cut, shorter padded from RAM.
     r = request;
     r.nProfile = 2;
     r.strEboot = dir.Write("big_eboot.nb0", fleet::PatternBytes(0x30000 + 1, 5));
     EXPECT_FALSE(fleet::PackProgram(r, written, error));
-    EXPECT_NE(error.find("196609 bytes; its partition holds 196608"), std::string::npos) << error;
+    EXPECT_NE(error.find("The EBoot image is 196609 bytes; MTX-Juniper takes an EBoot image of "
+                         "exactly 196608 bytes"),
+              std::string::npos)
+        << error;
+    r.strEboot = dir.Write("short_eboot.nb0", fleet::PatternBytes(0x3000, 5));
+    EXPECT_FALSE(fleet::PackProgram(r, written, error));
+    EXPECT_NE(error.find("is 12288 bytes"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(r.strOut));
     r.strEboot = dir.Write("full_eboot.nb0", fleet::PatternBytes(0x30000, 5));
     r.strOut = dir.File("full");
     EXPECT_TRUE(fleet::PackProgram(r, written, error)) << error;

@@ -239,12 +239,16 @@ TEST_F(SlotStartTest, ThreeReadySlotsStartInSlotOrder400msApart) {
     EXPECT_EQ(views[1].strDeviceName, "SIM0003");
     EXPECT_EQ(views[1].nPhoneCom, 9);
 
-    // Each worker's one message arrives, in slot order.
+    // Each worker's one message arrives, in slot order, and then the word
+    // that the worker has ended.
     platform::WindowMessage msg;
     for (int s : {0, 3, 5}) {
         ASSERT_TRUE(sink.WaitNext(msg, 1s));
         EXPECT_EQ(msg.nMsg, fleet::WM_PDA_PROGRESS);
         EXPECT_EQ(msg.wParam, fleet::kPdaJobFinished);
+        EXPECT_EQ(fleet::SlotOfLParam(msg.lParam), s);
+        ASSERT_TRUE(sink.WaitNext(msg, 1s));
+        EXPECT_EQ(msg.nMsg, fleet::WM_WORKER_ENDED);
         EXPECT_EQ(fleet::SlotOfLParam(msg.lParam), s);
     }
 }
@@ -266,8 +270,7 @@ TEST_F(SlotStartTest, ACallerSpendsTheIntervalsAndHearsOfEachStart) {
     ASSERT_EQ(fleet::StartReadySlots(slots, request).nStarted, 2);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 350ms) << "the caller's wait, not a sleep";
     slots.JoinAll();
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"started 1", "wait 400", "started 4", "wait 400"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"started 1", "wait 400", "started 4", "wait 400"}));
 }
 
 TEST_F(SlotStartTest, MultiDownloadMeansNoLaunchAndPhoneModeOne) {
@@ -397,6 +400,7 @@ TEST_F(SlotStartTest, EightConcurrentWorkersMessagesArriveInPostingOrder) {
     platform::CStdEventLoop loop;
     std::array<int, fleet::kSlotCount> next{};
     std::array<int, fleet::kSlotCount> logs{};
+    std::array<bool, fleet::kSlotCount> ended{};
     int finished = 0;
     int disorder = 0;
     loop.SetMessageHandler([&](const platform::WindowMessage& m) {
@@ -414,8 +418,12 @@ TEST_F(SlotStartTest, EightConcurrentWorkersMessagesArriveInPostingOrder) {
         } else if (m.wParam == fleet::kPdaTransferProgress) {
             disorder += static_cast<int>(fleet::ArgumentOfLParam(m.lParam)) != next[s] ? 1 : 0;
             ++next[s];
+        } else if (m.nMsg == fleet::WM_WORKER_ENDED) {
+            // Once per worker, after everything it posted.
+            disorder += next[s] != kStreamLength || ended[s] ? 1 : 0;
+            ended[s] = true;
         } else if (m.wParam == fleet::kPdaJobFinished) {
-            disorder += next[s] != kStreamLength ? 1 : 0;
+            disorder += next[s] != kStreamLength || ended[s] ? 1 : 0;
             ++finished;
         }
     });
@@ -426,8 +434,10 @@ TEST_F(SlotStartTest, EightConcurrentWorkersMessagesArriveInPostingOrder) {
     request.containerWorker = StreamingWorker;
     request.interval = 0ms;
     ASSERT_EQ(fleet::StartReadySlots(slots, request).nStarted, fleet::kSlotCount);
-    EXPECT_TRUE(loop.RunUntil([&] { return finished == fleet::kSlotCount; }, 30s));
+    EXPECT_TRUE(loop.RunUntil(
+        [&] { return std::count(ended.begin(), ended.end(), true) == fleet::kSlotCount; }, 30s));
     slots.JoinAll();
+    EXPECT_EQ(finished, fleet::kSlotCount);
     EXPECT_EQ(disorder, 0);
     for (size_t s = 0; s < fleet::kSlotCount; ++s) {
         EXPECT_EQ(next[s], kStreamLength) << s;

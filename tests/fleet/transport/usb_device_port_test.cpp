@@ -3,7 +3,13 @@
 #include "fleet/transport/usb_device_port.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+
 #include <unistd.h>
+#include "fleet/transport/slot_events.h"
+#include "fleet/transport/stop_token.h"
 
 #include <chrono>
 #include <thread>
@@ -178,6 +184,53 @@ TEST_F(UsbDevicePortTest, PollingReadReturnsDataThatArrivesDuringAPass) {
     EXPECT_LT(Clock::now() - started, 3s);
     late.join();
     EXPECT_EQ(got[3], 6);
+}
+
+// A worker asked to stop ends whatever it waits in within a slice: the
+// polling and the blocking read of a silent handset, a whole write to a
+// line that takes nothing, the wait for the modem port's event, a pause.
+TEST_F(UsbDevicePortTest, AStopEndsEveryKindOfWaitAtOnce) {
+    fleet::UsbDevicePort port;
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(port.Open(interfaceClass, 0));
+    ::testing::internal::GetCapturedStdout();
+    fleet::CAutoResetEvent event;
+    const std::vector<uint8_t> big(1 << 20, 0x55);  // more than the pty takes unread
+    const std::vector<std::pair<const char*, std::function<bool()>>> waits = {
+        {"polling read",
+         [&] {
+             uint8_t b[4];
+             return port.Read(b, 4, 0) == 0;
+         }},
+        {"blocking read",
+         [&] {
+             uint8_t b[4];
+             return port.Read(b, 4, 1) == 0;
+         }},
+        {"write", [&] { return port.Write(big.data(), big.size()) < big.size(); }},
+        {"event", [&] { return !event.Wait(20s); }},
+        {"sleep", [&] { return !fleet::StoppableSleep(20s); }},
+    };
+    for (const auto& [what, wait] : waits) {
+        std::atomic<bool> stop{false};
+        std::atomic<bool> ended{false};
+        std::atomic<bool> result{false};
+        std::thread worker([&] {
+            fleet::CStopScope scope(&stop);
+            result = wait();
+            ended = true;
+        });
+        std::this_thread::sleep_for(100ms);
+        EXPECT_FALSE(ended) << what << " ended before the stop";
+        const auto asked = Clock::now();
+        stop = true;
+        worker.join();
+        EXPECT_LT(Clock::now() - asked, 500ms) << what;
+        EXPECT_TRUE(result) << what << " reports that it was cut short";
+    }
+    // A thread without a stop flag waits as before.
+    EXPECT_FALSE(fleet::StopRequested());
+    EXPECT_TRUE(fleet::StoppableSleep(1ms));
 }
 
 }  // namespace

@@ -47,13 +47,18 @@ class FakeInterface {
         while (!m_bStop) {
             const std::vector<uint8_t> b = m_pty.ReadAvailable(std::chrono::milliseconds(5));
             got.insert(got.end(), b.begin(), b.end());
-            if (got.size() >= 4) {
+            // The handshake is 4 bytes; a command packet after it is 1024.
+            while (got.size() >= 4) {
                 if (std::string(got.begin(), got.begin() + 4) == "ATUD") {
                     ++m_nHandshakes;
                     m_pty.Write(m_bAnswer ? std::vector<uint8_t>{'O', 'K', 'U', 'D'}
                                           : std::vector<uint8_t>{'N', 'O', 'P', 'E'});
+                    got.erase(got.begin(), got.begin() + 4);
+                } else if (got.size() >= 1024) {
+                    got.erase(got.begin(), got.begin() + 1024);
+                } else {
+                    break;
                 }
-                got.erase(got.begin(), got.begin() + 4);
             }
         }
     }
@@ -87,6 +92,7 @@ class Detection : public ::testing::Test {
         detection = std::make_unique<CDetection>(board, ports, config);
         detection->SetAttachedAction([this](int slot) { attached.push_back(slot); });
         detection->SetStartAction([this] { ++starts; });
+        detection->SetPhonePortLearntAction([this](int slot) { learnt.push_back(slot); });
         detection->SetPhonePortAction([this](int slot) { woken.push_back(slot); });
         detection->SetStartImmediately(false);
     }
@@ -112,6 +118,7 @@ class Detection : public ::testing::Test {
     std::unique_ptr<CDetection> detection;
     std::vector<std::unique_ptr<FakeInterface>> handsets;
     std::vector<int> attached;
+    std::vector<int> learnt;
     std::vector<int> woken;
     int starts = 0;
 };
@@ -130,13 +137,17 @@ TEST_F(Detection, HandsetsFillTheSlotsFromTheTopOfTheStack) {
     EXPECT_EQ(board.m_nDetected, 2);
     EXPECT_EQ(starts, 0);
 
-    // Slot 0 finishes and is reset: the next handset gets it again.
+    // Slot 0 finishes and is reset: the next handset gets it again, even
+    // with the finished one still attached (and answering) ahead of it in
+    // name order.
     board.SlotStarted(0);
     board.OnPdaProgress(218, 0);
     ports[0].Close();
     board.ResetSlot(0);
     Plug("0003");
     EXPECT_EQ(attached.back(), 0);
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0003");
+    EXPECT_EQ(handsets[0]->Handshakes(), 1) << "the finished handset was not asked again";
 }
 
 TEST_F(Detection, AHandsetAlreadyServedIsIgnored) {
@@ -155,7 +166,9 @@ TEST_F(Detection, AnInterfaceThatDoesNotAnswerIsNotTaken) {
     FakeInterface& h = Plug("0009", false);
     EXPECT_TRUE(attached.empty());
     EXPECT_EQ(h.Handshakes(), kDetectAttempts);
-    EXPECT_EQ(board.Log(), "PDA Device not found.\r\n");
+    EXPECT_EQ(board.Log(),
+              "PDA Device not found.\r\nusb-Sim_Handset_0009-if01 did not answer; it is passed "
+              "over until it is plugged in again.\r\n");
     EXPECT_EQ(board.TopFreeSlot(), 0);
 }
 
@@ -172,20 +185,75 @@ TEST_F(Detection, AnInterfaceThatCannotBeOpenedIsSaidWithItsCause) {
     const std::string path = m_dir + "/" + name;
     EXPECT_EQ(board.Log(), "PDA Device 1 detected.\r\nPDA Device not found.\r\n" + path +
                                ": not a serial port (no terminal device)\r\nchoose a serial "
-                               "device, for example one under /dev/serial/by-id\r\n");
+                               "device, for example one under /dev/serial/by-id\r\n" +
+                               name +
+                               " could not be opened; it is passed over until it is plugged in "
+                               "again.\r\n");
     EXPECT_EQ(detection->TakeOpenFailure(),
               path +
                   ": not a serial port (no terminal device)\nchoose a serial device, for "
                   "example one under /dev/serial/by-id");
     EXPECT_EQ(detection->TakeOpenFailure(), "");
 
-    // A link whose device has gone says where it led.
+    // A link whose device has gone says where it led (once plugged in again).
     fs::remove(path);
+    detection->OnDeviceEvent({name, false});
     fs::create_symlink(m_dir + "/gone", path);
     detection->OnDeviceEvent({name, true});
     EXPECT_NE(detection->TakeOpenFailure().find(path + ": missing: the link leads to " + m_dir +
                                                 "/gone, which is not there"),
               std::string::npos);
+}
+
+// A device that does not answer hides no handset that comes after it, and
+// is not asked again until it has gone away and come back.
+TEST_F(Detection, ASilentInterfaceIsPassedOverUntilItComesBack) {
+    FakeInterface& silent = Plug("0009", false);
+    Plug("0010");
+    EXPECT_EQ(attached, std::vector<int>{0});
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0010");
+    const int asked = silent.Handshakes();
+    EXPECT_GT(asked, 0);
+    detection->OnDeviceEvent({"usb-Sim_Handset_0009-if01", true});
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(silent.Handshakes(), asked) << "asked again without having gone";
+    EXPECT_TRUE(detection->IsSilent("usb-Sim_Handset_0009-if01"));
+    detection->OnDeviceEvent({"usb-Sim_Handset_0009-if01", false});
+    EXPECT_FALSE(detection->IsSilent("usb-Sim_Handset_0009-if01"));
+    detection->OnDeviceEvent({"usb-Sim_Handset_0009-if01", true});
+    EXPECT_GT(silent.Handshakes(), asked) << "asked again once it came back";
+    EXPECT_TRUE(detection->IsSilent("usb-Sim_Handset_0009-if01"));
+}
+
+// The handshakes run on threads of their own: the owner's thread goes on
+// while a device is asked, and takes the result when the probe wakes it.
+TEST_F(Detection, TheOwnersThreadNeverWaitsOnADevice) {
+    std::atomic<int> wakes{0};
+    detection->SetProbeWake([&] { ++wakes; });
+    const auto started = std::chrono::steady_clock::now();
+    FakeInterface& silent = Plug("0009", false);
+    FakeInterface& good = Plug("0010");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_TRUE(detection->ProbesRunning());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (wakes < 2 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(wakes, 2);
+    EXPECT_TRUE(attached.empty()) << "results are taken on the owner's thread only";
+    detection->CompleteProbes();
+    EXPECT_FALSE(detection->ProbesRunning());
+    EXPECT_EQ(attached, std::vector<int>{0});
+    EXPECT_EQ(board.Slot(0).strDeviceName, "usb-Sim_Handset_0010");
+    EXPECT_EQ(good.Handshakes(), 1);
+    EXPECT_EQ(silent.Handshakes(), kDetectAttempts);
+    EXPECT_NE(board.Log().find("PDA Device not found.\r\n"), std::string::npos);
+    // A probe still asking is stopped, not waited out.
+    FakeInterface& slow = Plug("0011", false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    detection->StopProbes();
+    EXPECT_LT(slow.Handshakes(), kDetectAttempts);
+    EXPECT_FALSE(detection->IsSilent("usb-Sim_Handset_0011-if01")) << "stopped, not silent";
 }
 
 TEST_F(Detection, TheEighthHandsetStartsTheBatchByItself) {
@@ -214,6 +282,7 @@ TEST_F(Detection, TheModemLinkWakesOnlyAWatchingSlot) {
     fs::create_symlink(modem.SlavePath(), m_dir + "/" + name);
     detection->OnDeviceEvent({name, true});
     EXPECT_TRUE(woken.empty());  // not watching yet
+    EXPECT_EQ(learnt, std::vector<int>{0});
     board.OnPhoneProgress(300, 0);
     detection->OnDeviceEvent({name, true});
     EXPECT_EQ(woken, std::vector<int>{0});
@@ -285,6 +354,26 @@ TEST_F(SimDetection, SlotsAreTakenFromTheTopAndAResetSlotIsTakenAgain) {
     EXPECT_EQ(starts, 0);
 }
 
+TEST_F(SimDetection, AnAcceptedHandsetIsToldSoAndOfTheBacklightWhenAsked) {
+    fleetsim::CSimHandset& first = Plug(1);
+    // PDA_ATTACHED has no reply: the handset may take it a moment later.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (first.Received().size() < 2 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(first.Received(),
+              (std::vector<std::string>{"pda A T U D",
+                                        "pda PDA_ATTACHED 0x00000000 0x00000000 0x00000000"}));
+    EXPECT_TRUE(first.Pda().bAttached);
+    detection->SetBacklightOff(true);
+    fleetsim::CSimHandset& second = Plug(2);
+    EXPECT_EQ(second.Received(),
+              (std::vector<std::string>{"pda A T U D",
+                                        "pda PDA_ATTACHED 0x00000000 0x00000000 0x00000000",
+                                        "pda PDA_BACKLIGHT_OFF 0x00000000 0x00000000 0x00000000"}));
+    EXPECT_EQ(attached, (std::vector<int>{0, 1}));
+}
+
 TEST_F(SimDetection, AHandsetAlreadyInASlotIsNotTakenTwice) {
     fleetsim::CSimHandset& h = Plug(1);
     // Its port is let go and the same link is reported again.
@@ -318,16 +407,18 @@ TEST_F(SimDetection, TheModemLinkCountsOnlyWhileTheSlotWatchesForIt) {
     ASSERT_EQ(h.Stage(), fleetsim::HandsetStage::Modem);
     const std::string modemLink = fs::path(h.ModemLinkPath()).filename().string();
 
-    // Not watching yet (no code 300-303): the arrival changes nothing.
+    // Not watching (before 300, or after 303 while the worker tries to open
+    // it): the port's number is learnt for the open attempts, nobody is woken.
+    const int tty = TtyNumberOf(h.ModemSlavePath());
     detection->OnDeviceEvent({modemLink, true});
     EXPECT_TRUE(woken.empty());
+    EXPECT_EQ(learnt, std::vector<int>{0});
     EXPECT_EQ(board.Slot(0).strLog.find("PHONE-COM"), std::string::npos);
-    EXPECT_EQ(detection->PhoneComNumber(0).load(), 0);
+    EXPECT_EQ(detection->PhoneComNumber(0).load(), tty + 1);
 
     board.OnPhoneProgress(300, 0);
     detection->OnDeviceEvent({modemLink, true});
     EXPECT_EQ(woken, std::vector<int>{0});
-    const int tty = TtyNumberOf(h.ModemSlavePath());
     EXPECT_EQ(detection->PhoneComNumber(0).load(), tty + 1);
     EXPECT_NE(board.Slot(0).strLog.find("PHONE-COM" + std::to_string(tty) + " detected\r\n"),
               std::string::npos);

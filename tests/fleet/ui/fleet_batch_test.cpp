@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "fleet/pda/slot_pause.h"
 #include "fleet/phone/phone_phase.h"
@@ -31,7 +32,9 @@
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
 #include "sim/fleet/fleet_handset.h"
+#include "tests/fleet/sim_job.h"
 #include "tests/fleet/temp_dir.h"
+#include "tests/fleet/wire_sequence.h"
 #include "tests/oriel/ui/qt_wait.h"
 
 namespace {
@@ -73,22 +76,15 @@ class FleetBatchWindow : public ::testing::Test {
         m_eboot = fleet::PatternBytes(0x30000, 1);
         m_pda = fleet::BuildB000ffImage(3, 5000, 31);
         m_phone = fleet::PatternBytes(kPhoneLength, 41);
-        fleet::PackRequest pack;
-        pack.strProgram = m_dir.Write("program", fleet::PatternBytes(0x21000, 99));
-        pack.strEboot = m_dir.Write("eboot.nb0", m_eboot);
-        pack.strPda = m_dir.Write("pda.bin", m_pda);
-        pack.strOut = m_dir.File("fleet_downloader");
-        pack.nProfile = kJuniperRow;
-        fleet::ContainerTrailer trailer;
-        std::string error;
-        ASSERT_TRUE(fleet::PackProgram(pack, trailer, error)) << error;
+        const std::string program = fleettest::PackTestProgram(
+            m_dir, m_eboot, m_pda, "fleet_downloader", kJuniperRow, m_nPdaOffset);
 
         // As the program builds the window.
         m_settings.SetString("Detection", "Folder", DevDir());
         fleet::UseDetectionForModemPorts(fleet::ReadDetectionConfig(m_settings));
         m_pDlg = std::make_unique<fleet::CMultiDownloadDlg>(m_prompts, m_settings);
         m_pDlg->SetWorkers(fleet::ContainerWorker(), fleet::FilesWorker());
-        m_pDlg->SetProgramPath(pack.strOut);
+        m_pDlg->SetProgramPath(program);
         m_pDlg->SetStartInterval(20ms);
         m_pDlg->show();
     }
@@ -111,8 +107,9 @@ class FleetBatchWindow : public ::testing::Test {
         QTest::mouseClick(button, Qt::LeftButton);
     }
 
-    // The operator's part: platform, phone image, "Multi Download", Detect.
-    void PrepareBatch() {
+    // The operator's part: platform, phone image, "Multi Download" (for
+    // eight slots), Detect.
+    void PrepareBatch(bool bMulti = true) {
         auto* platform = static_cast<QComboBox*>(Dlg().Control(kPlatform));
         ASSERT_TRUE(platform->isEnabled());
         platform->setCurrentIndex(kJuniperEntry);
@@ -120,17 +117,19 @@ class FleetBatchWindow : public ::testing::Test {
         m_prompts.m_openAnswers.push_back(m_dir.Write("phone.bin", m_phone));
         Click(kPhone);
         ASSERT_TRUE(Dlg().Selection().PhoneChosen()) << Dlg().LogText().toStdString();
-        Click(kMulti);
-        ASSERT_TRUE(Dlg().SlotLabel(kHandsets - 1)->isVisible());
+        if (bMulti) {
+            Click(kMulti);
+            ASSERT_TRUE(Dlg().SlotLabel(kHandsets - 1)->isVisible());
+        }
         Click(kDetect);
     }
 
-    // Eight handsets plugged in; the window's loop runs until every slot ended.
-    void RunBatch(std::vector<fleetsim::Fault> faults = {}) {
+    // The handsets plugged in; the window's loop runs until every slot ended.
+    void RunBatch(std::vector<fleetsim::Fault> faults = {}, int nHandsets = kHandsets) {
         fleetsim::FleetOptions options;
         options.strDir = DevDir();
         options.strStoreDir = m_dir.File("store");
-        options.nCount = kHandsets;
+        options.nCount = nHandsets;
         options.settings.nModemDelayMs = 100;
         options.settings.nVerifyDelayMs = 20;
         options.settings.nSignatureDelayMs = 20;
@@ -140,7 +139,7 @@ class FleetBatchWindow : public ::testing::Test {
         ASSERT_TRUE(m_pFleet->Start(error)) << error;
         const fleet::CSlotBoard& board = Dlg().Board();
         ASSERT_TRUE(consoletest::RunEventsUntil(
-            [&] { return board.m_nFinished + board.m_nFailed == kHandsets; }, 180000))
+            [&] { return board.m_nFinished + board.m_nFailed == nHandsets; }, 180000))
             << Dlg().LogText().toStdString();
         // The last messages of the workers.
         consoletest::RunEventsUntil([] { return false; }, 100);
@@ -173,6 +172,18 @@ class FleetBatchWindow : public ::testing::Test {
         EXPECT_EQ(handset.ModemArea(kCodeArea), CodeArea(m_phone));
         EXPECT_EQ(handset.Modem().nEfsErases, 0) << "no phone initialisation was asked for";
         EXPECT_FALSE(handset.Modem().bLaunched) << "Multi Download ends without the launch";
+        EXPECT_EQ(handset.Received(), Wire(false));
+    }
+
+    // What each handset of the batch must have received, with the phone
+    // phase and, unless "Multi Download", the launch.
+    std::vector<std::string> Wire(bool bLaunch) const {
+        fleettest::WireJob job;
+        job.pda = m_pda;
+        job.nPdaOffset = m_nPdaOffset;
+        job.nPhoneLength = m_phone.size();
+        job.bLaunch = bLaunch;
+        return fleettest::ContainerJobWire(job);
     }
 
     // After the batch: the selectors and "reset all" are the operator's again.
@@ -193,6 +204,7 @@ class FleetBatchWindow : public ::testing::Test {
     std::vector<uint8_t> m_eboot;
     std::vector<uint8_t> m_pda;
     std::vector<uint8_t> m_phone;
+    uint32_t m_nPdaOffset = 0;
 };
 
 TEST_F(FleetBatchWindow, EightHandsetsEndBlueHoldingEveryImage) {
@@ -209,6 +221,60 @@ TEST_F(FleetBatchWindow, EightHandsetsEndBlueHoldingEveryImage) {
     EXPECT_EQ(served, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7})) << "each handset in one slot";
     ExpectBatchEnded();
     EXPECT_TRUE(m_prompts.m_messages.empty()) << m_prompts.MessageTexts().front();
+}
+
+TEST_F(FleetBatchWindow, OneHandsetStartedAsItIsDetectedIsLaunched) {
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch(false));
+    ASSERT_TRUE(static_cast<QCheckBox*>(Dlg().Control(kStartImmediately))->isChecked());
+    ASSERT_NO_FATAL_FAILURE(RunBatch({}, 1));
+    EXPECT_EQ(Dlg().Board().m_nFinished, 1);
+    EXPECT_EQ(Dlg().SlotLabel(0)->BackgroundColour(), fleet::kColourBlue);
+    EXPECT_EQ(Dlg().Progress(0)->Text(), "Job Done.Launched!!");
+    fleetsim::CSimHandset& handset = m_pFleet->Handset(0);
+    EXPECT_EQ(handset.Eboot(), m_eboot);
+    EXPECT_EQ(handset.PdaImage(), m_pda);
+    EXPECT_EQ(handset.ModemArea(kCodeArea), CodeArea(m_phone));
+    EXPECT_TRUE(handset.Modem().bLaunched);
+    EXPECT_EQ(handset.Received(), Wire(true));
+}
+
+// Two handsets detected together with "Start downloading immediately" set
+// press the start twice; the second press must not run inside the first
+// (whose waits between starts run the loop): each start's lines stay whole.
+TEST_F(FleetBatchWindow, HandsetsArrivingTogetherNeverStartInsideAStart) {
+    Dlg().SetStartInterval(150ms);
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch(false));
+    ASSERT_NO_FATAL_FAILURE(RunBatch({}, 2));
+    EXPECT_EQ(Dlg().Board().m_nFinished, 2);
+    const std::string separator(87, '-');
+    const QStringList lines = Dlg().LogText().split('\n');
+    int part = 0;  // 0 outside a start, 1 its starts, 2 its closing lines
+    int starts = 0;
+    const std::vector<std::string> closing = {"EBOOT will be written. ", "PHONE will be written. ",
+                                              "Don't plug it out until the label becomes blue!!! "};
+    for (const QString& line : lines) {
+        const std::string text = line.toStdString();
+        // Only a start's own lines: the workers' and detection's may come
+        // while a start waits between two workers.
+        const bool bStarts = text.ends_with(" starts downloading...");
+        if (text != separator && !bStarts &&
+            std::find(closing.begin(), closing.end(), text) == closing.end()) {
+            continue;
+        }
+        if (text == separator) {
+            part = (part + 1) % 3;
+            continue;
+        }
+        if (part == 1) {
+            EXPECT_TRUE(bStarts) << "among a start's starts: " << text;
+            ++starts;
+        } else {
+            EXPECT_EQ(part, 2) << "outside a start: " << text;
+            EXPECT_FALSE(bStarts) << "among a start's closing lines: " << text;
+        }
+    }
+    EXPECT_EQ(part, 0) << "a start left open";
+    EXPECT_EQ(starts, 2) << Dlg().LogText().toStdString();
 }
 
 TEST_F(FleetBatchWindow, TheWindowTakesWorkerMessagesWhileLaterSlotsWaitTheirStart) {
@@ -251,6 +317,46 @@ TEST_F(FleetBatchWindow, TheWindowTakesWorkerMessagesWhileLaterSlotsWaitTheirSta
     ExpectBatchEnded();
 }
 
+// Quitting while eight slots are busy (paced streams, modem ports that never
+// come): the workers are stopped and ended before their ports are closed,
+// and the window goes at once instead of after their 20 s waits.
+TEST_F(FleetBatchWindow, QuittingDuringABatchStopsEveryWorkerBeforeItsPortsClose) {
+    ASSERT_NO_FATAL_FAILURE(PrepareBatch());
+    fleetsim::FleetOptions options;
+    options.strDir = DevDir();
+    options.nCount = kHandsets;
+    options.settings.nPaceBytesPerSecond = 100000;
+    options.settings.bNoModem = true;
+    m_pFleet = std::make_unique<fleetsim::CHandsetFleet>(options);
+    std::string error;
+    ASSERT_TRUE(m_pFleet->Start(error)) << error;
+    auto busy = [&] {
+        for (int h = 0; h < kHandsets; ++h) {
+            if (m_pFleet->Handset(h).Pda().nRamPackets == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    ASSERT_TRUE(consoletest::RunEventsUntil(busy, 60000)) << Dlg().LogText().toStdString();
+    m_prompts.m_okAnswers.push_back(platform::MsgAnswer::Ok);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Dlg().close());
+    EXPECT_TRUE(Dlg().AllWorkersEnded());
+    m_pDlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "the quit waited for the jobs";
+    EXPECT_EQ(m_prompts.MessageTexts(),
+              std::vector<std::string>{"Now Downloading!!! Quit anyway?"});
+    for (int h = 0; h < kHandsets; ++h) {
+        fleetsim::CSimHandset& handset = m_pFleet->Handset(h);
+        const auto until = std::chrono::steady_clock::now() + 2s;
+        while (handset.PdaHostConnected() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_FALSE(handset.PdaHostConnected()) << h;
+    }
+}
+
 TEST_F(FleetBatchWindow, AHandsetRefusingAModemBlockEndsRedAndTheOthersBlue) {
     ASSERT_NO_FATAL_FAILURE(PrepareBatch());
     fleetsim::Fault refusal;
@@ -274,6 +380,11 @@ TEST_F(FleetBatchWindow, AHandsetRefusingAModemBlockEndsRedAndTheOthersBlue) {
         EXPECT_EQ(Dlg().Slots().states[static_cast<size_t>(i)], fleet::kSlotFailed);
         EXPECT_EQ(m_pFleet->Handset(4).FaultsFired(), 1);
         EXPECT_EQ(m_pFleet->Handset(4).PdaImage(), m_pda) << "the PDA side was done";
+        // Everything up to the refused block (the 41st of the code area),
+        // nothing after it.
+        std::vector<std::string> wire = Wire(false);
+        wire.back() = "modem data x41";
+        EXPECT_EQ(m_pFleet->Handset(4).Received(), wire);
     }
     EXPECT_EQ(nRed, 1);
     ExpectBatchEnded();

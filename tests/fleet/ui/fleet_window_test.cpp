@@ -12,15 +12,19 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "fleet/transport/slot_messages.h"
 #include "fleet/ui/fleet_controls.h"
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
 #include "platform/version.h"
+#include "tests/oriel/ui/qt_wait.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
@@ -60,13 +64,21 @@ class FleetWindow : public ::testing::Test {
     std::unique_ptr<CMultiDownloadDlg> dlg;
 };
 
-TEST_F(FleetWindow, StartsWithOneSlotShownAndTheOptionsLocked) {
+// At start the preselected platform (MTX-p440, rev 02 or later) opens its
+// options as a choice in the list does; its images come from the program's
+// container, so Detect is there without an image picked.
+TEST_F(FleetWindow, StartsWithOneSlotShownAndThePreselectedPlatformsOptionsOpen) {
     EXPECT_TRUE(dlg->SlotLabel(0)->isVisible());
     EXPECT_FALSE(dlg->SlotLabel(1)->isVisible());
     EXPECT_EQ(dlg->SlotLabel(0)->text(), "PDA 1");
     EXPECT_EQ(dlg->Progress(0)->Text(), "Waiting for starting..");
-    EXPECT_FALSE(dlg->Control(1021)->isEnabled());  // Detect: no image chosen yet
+    for (int nId : {1019, 1035, 1036, 1037, 1047, 1048, 1050, 1051, 1053, 1021}) {
+        EXPECT_TRUE(dlg->Control(nId)->isEnabled()) << nId;
+    }
     EXPECT_FALSE(dlg->Control(1022)->isEnabled());
+    EXPECT_FALSE(dlg->Control(1052)->isEnabled());
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1019))->text(), "LOADER");
+    EXPECT_EQ(static_cast<QComboBox*>(dlg->Control(1070))->currentIndex(), 2);
     EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1047))->isChecked());
     EXPECT_EQ(static_cast<QLabel*>(dlg->Control(1025))->text(), "Currently 0 device(s) detected.");
 }
@@ -86,19 +98,31 @@ TEST_F(FleetWindow, TheAboutBoxShowsTheSuitesVersion) {
                                        platform::VersionLine("fleet_downloader")});
 }
 
-TEST_F(FleetWindow, ChoosingAPlatformOpensTheImageButtonsAndDetectWaitsForAnImage) {
+TEST_F(FleetWindow, ThePlatformListSetsTheOptionsAndTheImageButtonsLabels) {
     auto* platform = static_cast<QComboBox*>(dlg->Control(1070));
-    EXPECT_FALSE(dlg->Control(1036)->isEnabled());  // Phone: no platform chosen yet
-    platform->setCurrentIndex(3);
-    emit platform->activated(3);
-    for (int nId : {1019, 1035, 1036, 1037, 1048, 1050, 1051, 1053}) {
+    auto choose = [&](int n) {
+        platform->setCurrentIndex(n);
+        emit platform->activated(n);
+    };
+    choose(3);  // MTX-Juniper
+    for (int nId : {1019, 1035, 1036, 1037, 1048, 1050, 1051, 1053, 1021}) {
         EXPECT_TRUE(dlg->Control(nId)->isEnabled()) << nId;
     }
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1019))->text(), "EBOOT");
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1035))->text(), "PDA");
+    choose(1);  // MTX-p440
+    EXPECT_EQ(static_cast<QPushButton*>(dlg->Control(1019))->text(), "LOADER");
+    choose(0);  // "Please choose a profile!"
+    for (int nId : {1019, 1036, 1048, 1021}) {
+        EXPECT_FALSE(dlg->Control(nId)->isEnabled()) << nId;
+    }
+    // A platform whose images come from files only: Detect waits for one.
+    auto profiles = BuildPlatformProfiles();
+    profiles[2].containerMode = 0;
+    dlg->Selection().UseProfiles(profiles);
+    choose(3);
+    EXPECT_TRUE(dlg->Control(1036)->isEnabled());
     EXPECT_FALSE(dlg->Control(1021)->isEnabled());
-    platform->setCurrentIndex(0);  // "Please choose a profile!"
-    emit platform->activated(0);
-    EXPECT_FALSE(dlg->Control(1036)->isEnabled());
-    EXPECT_FALSE(dlg->Control(1048)->isEnabled());
 }
 
 TEST(DetectionSettings, DefaultsSuitUdevAndTheSimulatorAndAVendorIdIsChecked) {
@@ -128,11 +152,21 @@ TEST(DetectionSettings, DefaultsSuitUdevAndTheSimulatorAndAVendorIdIsChecked) {
         CMultiDownloadDlg window(prompts, settings);
         EXPECT_TRUE(window.LogText().contains("Detection/VendorId \"Samsung\" is not four hex"));
     }
-    // A folder that cannot be watched is said too, not lost.
+    // A folder that cannot be watched is said too, not lost: in the log and
+    // in a box once the window is up.
     settings.SetString("Detection", "Folder", std::string(dir) + "/missing/deeper");
     {
         CMultiDownloadDlg window(prompts, settings);
         EXPECT_TRUE(window.LogText().contains("missing/deeper")) << window.LogText().toStdString();
+        EXPECT_TRUE(prompts.m_messages.empty());
+        QCoreApplication::processEvents();
+        ASSERT_EQ(prompts.m_messages.size(), 1u);
+        EXPECT_EQ(prompts.m_messages[0].text.rfind("HUB RegisterDeviceNotification failed: cannot "
+                                                   "watch " +
+                                                       std::string(dir) + "/missing/deeper: ",
+                                                   0),
+                  0u)
+            << prompts.m_messages[0].text;
     }
     rmdir(dir);
 }
@@ -202,13 +236,14 @@ TEST_F(FleetWindow, ResettingASlotLowersItsCounter) {
 
 TEST_F(FleetWindow, ClosingAsksOnlyWhileHandsetsAreBeingServed) {
     ThreeRunning();
-    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    prompts.m_okAnswers.push_back(platform::MsgAnswer::Cancel);
     QCloseEvent e1;
     QCoreApplication::sendEvent(dlg.get(), &e1);
     EXPECT_FALSE(e1.isAccepted());
     EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Now Downloading!!! Quit anyway?"});
+    EXPECT_EQ(prompts.m_messages[0].buttons, platform::MsgButtons::OkCancel);
     // Escape asks the same and the window stays.
-    prompts.m_yesNoAnswers.push_back(platform::MsgAnswer::No);
+    prompts.m_okAnswers.push_back(platform::MsgAnswer::Cancel);
     QTest::keyClick(dlg.get(), Qt::Key_Escape);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(prompts.m_messages.size(), 2u);
@@ -221,12 +256,121 @@ TEST_F(FleetWindow, ClosingAsksOnlyWhileHandsetsAreBeingServed) {
     EXPECT_EQ(prompts.m_messages.size(), 2u);
 }
 
+// A start refused (the program file's profile index unreadable or outside
+// the table, an unpacked program naming another platform) says why and
+// leaves the window as it was: no separators, no control locked.
+TEST_F(FleetWindow, ARefusedStartSaysWhyAndLeavesTheControlsAsTheyWere) {
+    const auto program = [&](const std::string& name, uint8_t index) {
+        std::vector<uint8_t> bytes(64, 0);
+        bytes[60] = index;
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {program("other_platform", 3),
+         "carries no image container and its last 4 bytes name "
+         "platform profile 3, not the chosen platform (1)"},
+        {program("out_of_table", 9),
+         "names platform profile 9, but there are only profiles 0 to 3"},
+        {m_dir + "/missing", "Cannot read the platform profile index from " + m_dir + "/missing"},
+    };
+    const std::vector<int> ids = {1021, 1022, 1069, 1047, 1048, 1019, 1035, 1036, 1037, 1070};
+    for (const auto& [path, why] : cases) {
+        prompts.m_messages.clear();
+        dlg = std::make_unique<CMultiDownloadDlg>(prompts, settings);
+        dlg->SetProgramPath(path);
+        dlg->SetStartImmediately(false);
+        dlg->Detect();
+        CSlotBoard& b = dlg->Board();
+        b.SlotAccepted(b.TopFreeSlot());
+        std::vector<bool> before;
+        for (int nId : ids) {
+            before.push_back(dlg->Control(nId)->isEnabled());
+        }
+        const QString log = dlg->LogText();
+        dlg->StartDownloading();
+        ASSERT_EQ(prompts.m_messages.size(), 1u) << path;
+        EXPECT_NE(prompts.m_messages[0].text.find(why), std::string::npos)
+            << prompts.m_messages[0].text;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            EXPECT_EQ(dlg->Control(ids[i])->isEnabled(), before[i]) << path << ": " << ids[i];
+        }
+        EXPECT_TRUE(dlg->Control(1022)->isEnabled()) << "Start downloading can be pressed again";
+        EXPECT_EQ(dlg->LogText(), log) << "no separators for a start that did not happen";
+        EXPECT_EQ(b.Slot(0).nState, kSlotReady);
+        remove(path.c_str());
+    }
+}
+
+int FinishAtOnce(SlotContext* pContext) {
+    PostSlotMessage(pContext->pWindow, WM_PDA_PROGRESS, kPdaJobFinished,
+                    MakeSlotLParam(pContext->nSlot, 0));
+    return 0;
+}
+
+// Presses of "Start downloading" posted together (several handsets accepted
+// in one go) make one start, and a start never runs inside another, whose
+// waits between two workers run the loop.
+TEST_F(FleetWindow, QueuedStartsMakeOneStartAndNoneRunsInsideAnother) {
+    std::vector<uint8_t> bytes(64, 0);
+    bytes[60] = 1;  // the preselected platform's row
+    const std::string program = m_dir + "/program";
+    std::ofstream(program, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    dlg->SetProgramPath(program);
+    dlg->SetWorkers(&FinishAtOnce, &FinishAtOnce);
+    dlg->SetStartInterval(std::chrono::milliseconds(100));
+    dlg->SetStartImmediately(false);
+    dlg->Detect();
+    CSlotBoard& b = dlg->Board();
+    b.SlotAccepted(b.TopFreeSlot());
+    b.SlotAccepted(b.TopFreeSlot());
+    dlg->PressStart();
+    dlg->PressStart();
+    // A press that reaches the loop on its own, while the first start waits.
+    QTimer::singleShot(50, dlg.get(), [this] { dlg->StartDownloading(); });
+    consoletest::RunEventsUntil([&] { return b.m_nFinished == 2; }, 3000);
+    consoletest::RunEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(b.m_nFinished, 2);
+    // The start's lines, without those of detection and of the workers'
+    // ends (which may come while the start waits).
+    const std::string separator(87, '-');
+    std::vector<std::string> lines;
+    for (const QString& line : dlg->LogText().split('\n', Qt::SkipEmptyParts)) {
+        if (!line.endsWith(" detected.") && !line.endsWith(" finished downloading!")) {
+            lines.push_back(line.toStdString());
+        }
+    }
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  separator, "PDA 1 starts downloading...", "PDA 2 starts downloading...",
+                  separator, "Don't plug it out until the label becomes blue!!! ", separator}))
+        << dlg->LogText().toStdString();
+    remove(program.c_str());
+}
+
 TEST_F(FleetWindow, ResetAllAsksToUnplugFirst) {
     ThreeRunning();
+    for (int nId : {1050, 1051}) {  // "Launch after download", "Phone Bootloader Update"
+        static_cast<QCheckBox*>(dlg->Control(nId))->setChecked(true);
+    }
+    // Dismissed with Esc or the close box: nothing is reset.
+    prompts.m_okAnswers.push_back(platform::MsgAnswer::Cancel);
     dlg->ResetAll();
-    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{"Unplug all devices and press OK!"});
+    EXPECT_EQ(dlg->Board().m_nDetected, 3);
+    EXPECT_TRUE(static_cast<QCheckBox*>(dlg->Control(1051))->isChecked());
+    dlg->ResetAll();
+    EXPECT_EQ(prompts.MessageTexts(),
+              std::vector<std::string>(2, "Unplug all devices and press OK!"));
     EXPECT_EQ(dlg->Board().m_nDetected, 0);
     EXPECT_TRUE(dlg->Control(1021)->isEnabled());
+    for (int nId : {1050, 1051, 1052}) {
+        EXPECT_FALSE(static_cast<QCheckBox*>(dlg->Control(nId))->isChecked()) << nId;
+    }
 }
 
 TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
@@ -236,14 +380,38 @@ TEST_F(FleetWindow, WritesEachSlotsLogWhenItEnds) {
     dlg->Board().MutableSlot(1).strDeviceName = "usb-Sim_Handset_0042";
     PostSlotLog(&dlg->MessageSink(), 1, "PDA-step one\r\n");
     QCoreApplication::processEvents();
-    Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    // The checksum text follows the failing code; the file is written once
+    // the worker has ended and all it posted was taken.
+    Post(WM_PDA_PROGRESS, kPdaChecksumWrong, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir)) << "written before the worker's last words";
+    PostSlotLog(&dlg->MessageSink(), 1, "\tDevice-side Checksum: 1\r\n");
+    Post(WM_WORKER_ENDED, 0, 1);
     int nFiles = 0;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name.starts_with("slot2_usb-Sim_Handset_0042_")) << name;
         std::ifstream f(entry.path());
         const std::string text((std::istreambuf_iterator<char>(f)), {});
-        EXPECT_EQ(text, "PDA-step one\r\nDownloading finished...\r\n");
+        EXPECT_EQ(text, "PDA-step one\r\nPDA-Checksum failed!!\r\n\tDevice-side Checksum: 1\r\n");
+        ++nFiles;
+        std::filesystem::remove(entry.path());
+    }
+    EXPECT_EQ(nFiles, 1);
+    // A worker that ends without ending its slot leaves nothing to write.
+    Post(WM_WORKER_ENDED, 0, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir));
+    // A reset pressed while the worker's last words still wait: they are
+    // taken, and the log written, before the slot is emptied.
+    Post(WM_PDA_PROGRESS, kPdaJobFinished, 2);
+    PostSlotLog(&dlg->MessageSink(), 2, "PDA-last words\r\n");
+    dlg->MessageSink().PostMessage(WM_WORKER_ENDED, 0, MakeSlotLParam(2, 0));
+    dlg->ResetSlot(2);
+    EXPECT_EQ(dlg->Board().Slot(2).strLog, "");
+    nFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+        std::ifstream f(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(f)), {});
+        EXPECT_EQ(text, "Downloading finished...\r\nPDA-last words\r\n");
         ++nFiles;
         std::filesystem::remove(entry.path());
     }
@@ -272,11 +440,13 @@ TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
     EXPECT_EQ(settings.GetString("Logs", "Dir", ""), folder);
     ThreeRunning();
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
+    Post(WM_WORKER_ENDED, 0, 0);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 
     // The folder goes away: the next slot's log is said to be lost, not lost silently.
     std::filesystem::remove_all(folder);
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    Post(WM_WORKER_ENDED, 0, 1);
     EXPECT_TRUE(dlg->LogText().contains("The log of slot 2 could not be written to " +
                                         QString::fromStdString(folder)));
 
@@ -285,6 +455,61 @@ TEST_F(FleetWindow, TheSlotLogFolderIsChosenInTheWindowAndKept) {
     EXPECT_FALSE(pSave->isChecked());
     EXPECT_EQ(settings.GetString("Logs", "Dir", "unset"), "");
     std::filesystem::remove_all(m_dir + "/logs");
+}
+
+// A device that never answers the handshake (up to seven tries of 11 s)
+// does not hold the window: it keeps drawing and taking events, and closes
+// at once.
+TEST_F(FleetWindow, ADeviceThatDoesNotAnswerNeverFreezesTheWindow) {
+    dlg->Board().Detect();
+    testsupport::CPtyPair silent;
+    ASSERT_EQ(symlink(silent.SlavePath().c_str(), (m_dir + "/usb-Dead_Device-if01").c_str()), 0);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    consoletest::RunEventsUntil([] { return false; }, 600);
+    EXPECT_GT(ticks, 10) << "the window stood still while the device was asked";
+    EXPECT_TRUE(dlg->Detection().ProbesRunning()) << "the device is still being asked";
+    const auto started = std::chrono::steady_clock::now();
+    dlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    unlink((m_dir + "/usb-Dead_Device-if01").c_str());
+}
+
+// What a worker tells the window itself: a line of the shared log ("PDA
+// Image part:%d"), a box (" Cfile read error "), shown from the loop.
+TEST_F(FleetWindow, AWorkersWindowTextsGoToTheSharedLogAndToABox) {
+    ThreeRunning();
+    PostWindowText(&dlg->MessageSink(), 0, kWindowTextLog, "PDA Image part:3\r\n");
+    PostWindowText(&dlg->MessageSink(), 1, kWindowTextBox, " Cfile read error ");
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->LogText().contains("PDA Image part:3\n")) << dlg->LogText().toStdString();
+    EXPECT_EQ(dlg->Board().Slot(0).strLog, "") << "not the slot's log";
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{" Cfile read error "});
+}
+
+TEST_F(FleetWindow, SlotsTwoToEightSitInTheMultiProgressGroupAndLabelsUseTheInfoTextColour) {
+    QGroupBox* pMulti = nullptr;
+    for (QGroupBox* g : dlg->findChildren<QGroupBox*>()) {
+        if (g->title() == "Multi Progress") {
+            pMulti = g;
+        }
+    }
+    ASSERT_NE(pMulti, nullptr);
+    EXPECT_FALSE(pMulti->isVisible());
+    EXPECT_TRUE(pMulti->isAncestorOf(dlg->SlotLabel(7)));
+    EXPECT_FALSE(pMulti->isAncestorOf(dlg->SlotLabel(0)));
+    dlg->SetMultiDownload(true);
+    EXPECT_TRUE(pMulti->isVisible());
+    dlg->SetMultiDownload(false);
+    EXPECT_FALSE(pMulti->isVisible());
+    const QColor info = QApplication::palette().color(QPalette::ToolTipText);
+    const int64_t ref = (int64_t{info.blue()} << 16) | (int64_t{info.green()} << 8) | info.red();
+    for (int i = 0; i < kBoardSlots; ++i) {
+        EXPECT_EQ(dlg->SlotLabel(i)->TextColour(), ref) << i;
+    }
 }
 
 TEST(TextProgress, RepaintsOnlyWhenTheBarGrowsByAPixel) {
@@ -308,6 +533,8 @@ TEST(SlotLogWindow, ShowsTheSlotsLogUnderItsHeading) {
     EXPECT_EQ(dlg.Heading(), "Thread 5 Log:");
     EXPECT_EQ(dlg.Body(), "line 1\nline 2\n");
     EXPECT_EQ(dlg.windowTitle(), "Log Messages");
+    EXPECT_EQ(dlg.font().family(), "Tahoma");  // or the closest face installed
+    EXPECT_EQ(dlg.font().pointSize(), 10);
 }
 
 }  // namespace

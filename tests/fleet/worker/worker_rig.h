@@ -29,6 +29,7 @@
 #include "platform/scripted_prompts.h"
 #include "sim/fleet/fleet_handset.h"
 #include "tests/fleet/pda/pda_wire.h"
+#include "tests/fleet/sim_job.h"
 #include "tests/fleet/temp_dir.h"
 #include "tests/support/pty_pair.h"
 
@@ -87,13 +88,7 @@ class CWorkerRig {
     CWorkerRig(const CWorkerRig&) = delete;
     CWorkerRig& operator=(const CWorkerRig&) = delete;
 
-    static fleetsim::HandsetSettings Quick() {
-        fleetsim::HandsetSettings s;
-        s.nModemDelayMs = 50;
-        s.nVerifyDelayMs = 20;
-        s.nSignatureDelayMs = 20;
-        return s;
-    }
+    static fleetsim::HandsetSettings Quick() { return QuickHandset(); }
 
     std::string DevDir() const { return m_dir.File("dev"); }
     fleetsim::CSimHandset& Handset() { return m_fleet->Handset(0); }
@@ -116,17 +111,21 @@ class CWorkerRig {
         slots.deviceNames[0] = "usb-Sim_Handset_" + Handset().Serial();
     }
 
-    // The window's watch for the modem port, until the rig goes.
-    void WatchModemPort() {
+    // The window's watch for the modem port, until the rig goes: the port's
+    // number learnt and, unless bWake is false (the slot no longer watches),
+    // the slot's event set.
+    void WatchModemPort(bool bWake = true) {
         m_bWatch = true;
-        m_watcher = std::thread([this] {
+        m_watcher = std::thread([this, bWake] {
             const std::string link = Handset().ModemLinkPath();
             while (m_bWatch) {
                 struct stat st {};
                 if (lstat(link.c_str(), &st) == 0) {
                     slots.phoneComNumbers[0] =
                         static_cast<int32_t>(fleet::tty::PortNumberOfTty(link));
-                    fleet::g_phonePortEvents[0].Set();
+                    if (bWake) {
+                        fleet::g_phonePortEvents[0].Set();
+                    }
                     return;
                 }
                 std::this_thread::sleep_for(5ms);
@@ -135,20 +134,10 @@ class CWorkerRig {
     }
 
     // The program file with its container: a stand-in executable, the EBOOT
-    // and the PDA image, profile row 2.
+    // and the PDA image, profile row 2 (of the trailer, the PDA offset is kept).
     std::string PackContainer(const JobImages& images, bool bEboot = true) {
-        const std::string program = m_dir.Write("program", fleet::PatternBytes(0x21000, 99));
-        fleet::PackRequest request;
-        request.strProgram = program;
-        request.strEboot = bEboot ? m_dir.Write("eboot.nb0", images.eboot) : std::string();
-        request.strPda = m_dir.Write("pda.bin", images.pda);
-        request.strOut = m_dir.File("fleet_downloader");
-        request.nProfile = kRow;
-        fleet::ContainerTrailer trailer;
-        std::string error;
-        EXPECT_TRUE(fleet::PackProgram(request, trailer, error)) << error;
-        m_trailer = trailer;
-        return request.strOut;
+        return PackTestProgram(m_dir, bEboot ? images.eboot : std::vector<uint8_t>{}, images.pda,
+                               "fleet_downloader", kRow, m_trailer.pdaOffset);
     }
     const fleet::ContainerTrailer& Trailer() const { return m_trailer; }
 
@@ -159,9 +148,11 @@ class CWorkerRig {
     }
 
     // The operator's combined image for the files worker; the platform row's
-    // container mode cleared so that the window starts the files worker.
-    void ChooseCombined(const JobImages& images, bool bSigned = false) {
-        m_profiles[kRow].containerMode = 0;
+    // container mode cleared so that the window starts the files worker
+    // whatever the program file (kept: only when the program has no container).
+    void ChooseCombined(const JobImages& images, bool bSigned = false,
+                        bool bKeepContainerMode = false) {
+        m_profiles[kRow].containerMode = bKeepContainerMode ? 1 : 0;
         m_profiles[kRow].signatureMode = bSigned ? 1 : 0;
         m_selection.UseProfiles(m_profiles);
         m_selection.OnPlatformSelected(kRow + 1);

@@ -12,6 +12,7 @@
 #include "fleet/images/image_checksum.h"
 #include "fleet/worker/download_from_files.h"
 #include "platform/format.h"
+#include "tests/fleet/wire_sequence.h"
 #include "tests/fleet/worker/worker_rig.h"
 
 namespace {
@@ -106,6 +107,8 @@ TEST(ContainerWorkerTest, B000ffImageAndEveryModemAreaByteForByte) {
     std::vector<Posted> steps = Steps(posted);
     ASSERT_GE(steps.size(), 7u);
     EXPECT_EQ(std::vector<Posted>(steps.begin(), steps.begin() + 5), expected);
+    EXPECT_EQ(steps[5].nMsg, fleet::WM_WINDOW_TEXT) << "a line of the shared log";
+    EXPECT_EQ(steps[5].nArgument, fleet::kWindowTextLog);
     EXPECT_EQ(steps[5].text, "PDA Image part:1\r\n");
     const std::vector<Posted> phone = {
         Phone(300),      Phone(303, com), Phone(301, com), Phone(308, 8),   Phone(309, 8),
@@ -166,8 +169,8 @@ TEST(ContainerWorkerTest, AProgramWithoutAContainerGoesStraightToThePhone) {
     ExpectModemAreas(rig, images.phone, false);
 }
 
-// An EBOOT longer than its partition would be programmed cut short; the
-// slot fails before anything is sent to the handset's flash.
+// An EBOOT longer than its partition would be programmed cut short (and a
+// shorter one padded from RAM); the slot fails before anything is sent.
 TEST(ContainerWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
     CWorkerRig rig;
     JobImages images = FlatJob();
@@ -198,22 +201,44 @@ TEST(ContainerWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
     const std::vector<Posted> posted = rig.Finish();
     EXPECT_EQ(LastPdaCode(posted), 208u);
     EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [](const Posted& p) {
-        return p.text == "EBoot image too large: 196618 bytes, the partition holds 196608\r\n";
+        return p.text ==
+               "The EBoot image is 196618 bytes; MTX-Juniper takes an EBoot image of "
+               "exactly 196608 bytes (its EBOOT partition).\r\n";
     }));
     EXPECT_TRUE(rig.Handset().Eboot().empty());
     EXPECT_TRUE(rig.Handset().PdaImage().empty());
+    EXPECT_EQ(rig.Handset().Pda().nRamPackets, 0);
 }
 
-TEST(FilesWorkerTest, AnEbootLongerThanItsPartitionIsRefused) {
-    CWorkerRig rig;
-    JobImages images = FlatJob();
-    images.eboot = fleet::PatternBytes(0x30000 + 1, 1);
-    rig.ChooseCombined(images);
-    rig.Attach();
-    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
-    const std::vector<Posted> posted = rig.Finish();
-    EXPECT_EQ(LastPdaCode(posted), 208u);
-    EXPECT_TRUE(rig.Handset().Eboot().empty());
+// The picker refuses such a file; a file that changed since is refused by
+// the worker before a byte is sent, whichever way its size is wrong.
+TEST(FilesWorkerTest, AnEbootThatIsNotThePartitionsLengthIsRefused) {
+    fleet::SetPauseScale(0);
+    for (const size_t size : {size_t{0x30000 + 1}, size_t{0x30000 - 1}}) {
+        fleettest::CTempDir dir;
+        testsupport::CRecordingSink sink;
+        fleet::CFleetSlots slots;
+        const std::vector<fleet::PlatformProfile> profiles = fleet::BuildPlatformProfiles();
+        fleet::CImageFile eboot;
+        ASSERT_TRUE(eboot.Open(dir.Write("eboot.nb0", fleet::PatternBytes(size, 1))));
+        fleet::SlotContext& ctx = slots.contexts[0];
+        ctx.pWindow = &sink;
+        ctx.pProfile = &profiles[2];
+        ctx.pPdaPort = &slots.pdaPorts[0];
+        ctx.pPhonePort = &slots.phonePorts[0];
+        ctx.bEboot = 1;
+        ctx.pEbootFile = &eboot;
+        EXPECT_EQ(fleet::DownloadFromFilesThread(&ctx), -1);
+        const std::vector<Posted> posted = Drain(sink);
+        EXPECT_EQ(LastPdaCode(posted), 208u) << size;
+        EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [&](const Posted& p) {
+            return p.text == "The EBoot image is " + std::to_string(size) +
+                                 " bytes; MTX-Juniper takes an EBoot image of exactly 196608 "
+                                 "bytes (its EBOOT partition).\r\n";
+        })) << size;
+        EXPECT_FALSE(Has(posted, Pda(202))) << "nothing was sent";
+    }
+    fleet::SetPauseScale(1.0);
 }
 
 TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
@@ -228,8 +253,22 @@ TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
     ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), options).nStarted, 1);
     const std::vector<Posted> posted = rig.Finish();
 
-    EXPECT_EQ(rig.Handset().Eboot(), images.eboot) << "EBOOT is programmed, not only sent to RAM";
+    // EBOOT goes to RAM, the profile's EBOOT length of it, with no
+    // programming command for it in this mode; the region is erased, sent
+    // and checked, then the hand-over.
     const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
+    const fleettest::WireProfile wire;
+    const std::vector<std::string> received = rig.Handset().Received();
+    const std::vector<std::string> pdaWire = {
+        fleettest::RamRun(wire.nRam, wire.nEbootLength),
+        fleettest::PdaCommand("PDA_ERASE", wire.nRegionFlash, static_cast<uint32_t>(regionEnd)),
+        fleettest::RamRun(wire.nRam, regionEnd),
+        fleettest::PdaCommand("PDA_VERIFY_CHECKSUM", wire.nRegionFlash,
+                              static_cast<uint32_t>(regionEnd)),
+        fleettest::PdaCommand("PDA_HANDOVER", wire.nLaunch)};
+    ASSERT_GE(received.size(), pdaWire.size());
+    EXPECT_EQ(std::vector<std::string>(received.begin(), received.begin() + 5), pdaWire);
+    EXPECT_TRUE(rig.Handset().Eboot().empty()) << "no EBOOT programming in files mode";
     EXPECT_EQ(rig.Handset().PdaImage(),
               std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
     ExpectModemAreas(rig, images.phone, true);
@@ -248,6 +287,27 @@ TEST(FilesWorkerTest, CombinedImageEveryAreaByteForByte) {
     EXPECT_EQ(rig.Handset().Pda().nAcks, static_cast<int>(regionEnd / 520));
 }
 
+// The platform row is in container mode, but the program carries no
+// container: the image files the operator chose are written by the files
+// worker, not skipped by a container worker that reports the job done.
+TEST(FilesWorkerTest, ChosenImageFilesAreWrittenWhenTheProgramHasNoContainer) {
+    CWorkerRig rig;
+    const JobImages images = FlatJob();
+    rig.ChooseCombined(images, false, true);
+    rig.Attach();
+    ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
+    const std::vector<Posted> posted = rig.Finish();
+    EXPECT_EQ(Steps(posted).front(), Pda(200));
+    EXPECT_EQ(Steps(posted).back(), Pda(218, 0));
+    const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
+    EXPECT_EQ(rig.Handset().PdaImage(),
+              std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
+    EXPECT_EQ(rig.Handset().Pda().handovers, std::vector<uint32_t>{37});
+    const fleettest::WireProfile wire;
+    ASSERT_FALSE(rig.Handset().Received().empty());
+    EXPECT_EQ(rig.Handset().Received().front(), fleettest::RamRun(wire.nRam, wire.nEbootLength));
+}
+
 TEST(FilesWorkerTest, SignatureModeChecksInRamBeforeProgramming) {
     CWorkerRig rig;
     const JobImages images = FlatJob();
@@ -256,7 +316,7 @@ TEST(FilesWorkerTest, SignatureModeChecksInRamBeforeProgramming) {
     ASSERT_EQ(rig.Start(rig.ProfileOnlyProgram(), {}).nStarted, 1);
     const std::vector<Posted> posted = rig.Finish();
     const size_t regionEnd = static_cast<size_t>(FlatDataEnd(0));
-    EXPECT_EQ(rig.Handset().Eboot(), images.eboot);
+    EXPECT_TRUE(rig.Handset().Eboot().empty()) << "no EBOOT programming in files mode";
     EXPECT_EQ(rig.Handset().PdaImage(),
               std::vector<uint8_t>(images.pda.begin(), images.pda.begin() + regionEnd));
     EXPECT_EQ(rig.Handset().Pda().nSignatureReplies, 2) << "EBOOT and the region";
@@ -455,6 +515,39 @@ TEST_F(FaultTest, ALateModemPortIs315ThenStillOpened) {
     ExpectModemAreas(*rig, images.phone, false);
 }
 
+// A modem port that appears only after 303, while the worker tries to open
+// it: no event wakes anyone, but its number, learnt as its link appears, is
+// found by the next attempt.
+TEST_F(FaultTest, AModemPortAppearingDuringTheOpenAttemptsIsOpened) {
+    fleetsim::HandsetSettings settings = CWorkerRig::Quick();
+    settings.nModemDelayMs = 1000;
+    rig = std::make_unique<CWorkerRig>(settings, std::vector<Fault>{});
+    fleet::PhoneSettings phone = fleet::CurrentPhoneSettings();
+    phone.modemPortWait = 100ms;
+    fleet::SetPhoneSettings(phone);
+    // 315 at 0.1 s, 303 after the 0.5 s pause, then ten attempts 0.1 s apart.
+    fleet::SetPauseScale(0.1);
+    images = B000ffJob();
+    const std::string program = rig->PackContainer(images);
+    rig->ChoosePhone(images.phone);
+    rig->Attach();
+    rig->WatchModemPort(false);
+    fleet::SlotStartOptions options;
+    options.bPhoneChosen = true;
+    ASSERT_EQ(rig->Start(program, options).nStarted, 1);
+    const auto posted = rig->Finish();
+    const uint32_t com = static_cast<uint32_t>(rig->slots.phoneComNumbers[0].load());
+    ASSERT_NE(com, 0u);
+    const std::vector<Posted> steps = Steps(posted);
+    const auto at = std::find(steps.begin(), steps.end(), Phone(300));
+    ASSERT_NE(at, steps.end());
+    ASSERT_GE(steps.end() - at, 4);
+    EXPECT_EQ(std::vector<Posted>(at, at + 4),
+              (std::vector<Posted>{Phone(300), Phone(315, 0), Phone(303, 0), Phone(301, com)}));
+    EXPECT_EQ(steps.back(), Pda(218, 0));
+    ExpectModemAreas(*rig, images.phone, false);
+}
+
 TEST_F(FaultTest, AHandsetThatGoesSilentFailsItsSlot) {
     const auto started = std::chrono::steady_clock::now();
     const auto posted = FilesJob({{Fault::Kind::Silent, Step::Ram, 300, 0}}, false);
@@ -491,10 +584,15 @@ TEST(WorkerContextTest, AnUnreadableTrailerStillEndsTheSlot) {
     ASSERT_TRUE(ctx.programFile.Open(dir.Write("tiny", {1, 2, 3})));  // no room for a trailer
     EXPECT_EQ(fleet::DownloadFromContainerThread(&ctx), -1);
     const auto posted = Drain(sink);
-    ASSERT_EQ(posted.size(), 2u);
+    ASSERT_EQ(posted.size(), 3u);
+    // Shown to the operator, kept in the slot's log, and the slot ended.
+    EXPECT_EQ(posted[0].nMsg, fleet::WM_WINDOW_TEXT);
+    EXPECT_EQ(posted[0].nArgument, fleet::kWindowTextBox);
     EXPECT_EQ(posted[0].text, " Cfile read error ");
-    EXPECT_EQ(posted[1], Pda(208, 1)) << "a failing code, so the batch can finish";
-    EXPECT_EQ(posted[1].nSlot, 5);
+    EXPECT_EQ(posted[1].nMsg, fleet::WM_SLOT_LOG);
+    EXPECT_EQ(posted[1].text, " Cfile read error ");
+    EXPECT_EQ(posted[2], Pda(208, 1)) << "a failing code, so the batch can finish";
+    EXPECT_EQ(posted[2].nSlot, 5);
 }
 
 }  // namespace

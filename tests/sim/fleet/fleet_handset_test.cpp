@@ -272,6 +272,31 @@ TEST_F(FleetTest, ModemGreetingAreasBlocksParameterBlockAndLaunch) {
     Bytes param(512, 0xFF);
     std::copy(first24.begin(), first24.end(), param.begin());
     EXPECT_EQ(ReadFileBytes(Store(0, "modem/00004000.bin")), param);
+    // Both sides in one record, in the order they came; the store has it
+    // once the handset stops.
+    const std::vector<std::string> received = {
+        "pda A T U D",
+        "pda PDA_ATTACHED 0x00000000 0x00000000 0x00000000",
+        "pda PDA_SWITCH_PREPARE 0x00000000 0x00000000 0x00000000",
+        "pda PDA_SWITCH_TO_PHONE 0x9CA80000 0x00000000 0x00000000",
+        "modem A0",
+        "modem A0",
+        "modem EF 0x00380000+5120",
+        "modem data x5",
+        "modem A0",
+        "modem EF 0x00004000+16384",
+        "modem FF 0x00004000",
+        "modem A0",
+        "modem E0",
+        "modem C0 10 10 00 00"};
+    EXPECT_EQ(H().Received(), received);
+    H().Stop();
+    std::string text;
+    for (const std::string& line : received) {
+        text += line + "\n";
+    }
+    const Bytes stored = ReadFileBytes(Store(0, "received.txt"));
+    EXPECT_EQ(std::string(stored.begin(), stored.end()), text);
     const fleetsim::ModemRecord rec = H().Modem();
     EXPECT_TRUE(rec.bLaunched);
     EXPECT_EQ(rec.nEfsErases, 1);

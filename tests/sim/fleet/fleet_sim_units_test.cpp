@@ -37,6 +37,7 @@ class FakeHost : public fleetsim::ISideHost {
     bool Halted() const override { return bHalted; }
     void SwitchToModem() override { ++nSwitches; }
     const fleetsim::HandsetSettings& Settings() const override { return settings; }
+    fleetsim::CReceivedLog& Received() override { return received; }
 
     Bytes Take() {
         Bytes b;
@@ -57,6 +58,7 @@ class FakeHost : public fleetsim::ISideHost {
     std::vector<std::string> notices;
     fleetsim::CFaultPlan plan;
     fleetsim::HandsetSettings settings;
+    fleetsim::CReceivedLog received;
     bool bHalted = false;
     int nSwitches = 0;
 };
@@ -451,6 +453,39 @@ TEST_F(PdaSideTest, ASilentFaultDropsTheItemAndEverythingAfter) {
     EXPECT_TRUE(host.sent.empty());
 }
 
+TEST_F(PdaSideTest, EverythingReceivedIsRecordedInOrderRefusalsIncluded) {
+    Feed({'A', 'T', 'U', 'D'});
+    Feed(Command(13));
+    Feed(RamTransfer(kRam, Pattern(2100, 11)));
+    Feed(Command(4, kRam, 2100, kFlashBase));
+    // A second transfer right after the first is an entry of its own.
+    Feed(RamTransfer(kRam + 0x10000, Pattern(1008, 12)));
+    Feed(RamTransfer(kRam, Pattern(10, 13)));
+    Feed(Command(13, 1));  // refused: a stray argument
+    Feed(Command(77));
+    Feed(Command(16, kRam, 0x15, kFlashBase));
+    const Bytes header(15, 0);
+    Feed(StreamPacket(15, header.data(), header.size()));
+    Feed(StreamPacket(12, header.data(), 12));
+    Feed(Command(15, 0x9CA80000));
+    Feed(Command(2, 0x9CA80000));
+    EXPECT_EQ(host.received.Entries(),
+              (std::vector<std::string>{
+                  "pda A T U D",
+                  "pda PDA_ATTACHED 0x00000000 0x00000000 0x00000000",
+                  "pda PDA_WRITE_RAM x3 0x80100000+2100",
+                  "pda PDA_PROGRAM 0x80100000 0x00000834 0x9CA00000",
+                  "pda PDA_WRITE_RAM x1 0x80110000+1008",
+                  "pda PDA_WRITE_RAM x1 0x80100000+10",
+                  "pda PDA_ATTACHED 0x00000001 0x00000000 0x00000000",
+                  "pda unknown command 0x0000004D",
+                  "pda PDA_PROGRAM_BIN 0x80100000 0x00000015 0x9CA00000",
+                  "pda stream x2",
+                  "pda PDA_SWITCH_TO_PHONE 0x9CA80000 0x00000000 0x00000000",
+                  "pda packet after the switch x1",
+              }));
+}
+
 // --- B000FF streams ----------------------------------------------------------
 
 class StreamTest : public PdaSideTest {
@@ -663,6 +698,25 @@ TEST_F(ModemSideTest, ABadFcsIsAnsweredWithANonAcknowledgement) {
     endless[0] = 0x7E;
     Feed(endless);
     EXPECT_EQ(Codes(), std::vector<int>{3});
+}
+
+TEST_F(ModemSideTest, EveryFrameAndRunOfBlocksIsRecordedInOrder) {
+    Feed(Greeting());
+    Feed(Frame({0xA0}, true));
+    Feed(AreaOpen(0x4000, 0x1000));
+    Feed(Pattern(1024, 1));
+    Feed(Pattern(1024, 2));
+    Feed(Greeting());
+    Feed(EfsErase());
+    Feed(Frame({0x42}));
+    Feed(LaunchFrame());
+    Feed({0x11, 0x22});
+    Feed(Greeting());
+    EXPECT_EQ(host.received.Entries(),
+              (std::vector<std::string>{"modem A0", "modem bad frame", "modem EF 0x00004000+4096",
+                                        "modem data x2", "modem A0", "modem E0",
+                                        "modem 42 (1 bytes)", "modem C0 10 10 00 00",
+                                        "modem 2 bytes outside any frame", "modem A0"}));
 }
 
 TEST_F(ModemSideTest, EscapedBytesAreUnstuffedBeforeTheyAreUsed) {
