@@ -12,10 +12,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void DiscardQueued(ComPort& port) {
+// The number of bytes dropped.
+size_t DiscardQueued(ComPort& port) {
     uint8_t scratch[kComReceiveBufferSize];
-    while (port.ReadInto(scratch, sizeof scratch) > 0) {
+    size_t nDropped = 0;
+    size_t n = 0;
+    while ((n = port.ReadInto(scratch, sizeof scratch)) > 0) {
+        nDropped += n;
     }
+    return nDropped;
 }
 
 // Reads until a read returns nothing, then, while the answer is not yet
@@ -63,6 +68,18 @@ int Exchange(ComPort& port, const std::vector<uint8_t>& frame, int nAttempts,
         }
     }
     return last;
+}
+
+int ExchangeAfterUnwaited(ComPort& port, const std::vector<uint8_t>& frame, int nAttempts,
+                          std::chrono::milliseconds pause, std::chrono::milliseconds answerBound,
+                          std::chrono::milliseconds lateBound) {
+    const bool bEarlierAnswered = DiscardQueued(port) > 0;
+    const int result = Exchange(port, frame, nAttempts, pause, answerBound);
+    if (result == kHdlcAcknowledged && !bEarlierAnswered && port.WaitReceive(lateBound) == 1) {
+        std::vector<uint8_t> late;
+        CollectAnswer(port, late);
+    }
+    return result;
 }
 
 bool SendOnly(ComPort& port, const std::vector<uint8_t>& frame, int nCount,

@@ -25,6 +25,19 @@ constexpr std::chrono::milliseconds kAnswerCompletionBound{200};
 int Exchange(ComPort& port, const std::vector<uint8_t>& frame, int nAttempts,
              std::chrono::milliseconds pause, std::chrono::milliseconds answerBound);
 
+// A frame sent once without waiting (SendOnly) and then exchanged: the
+// greeting. A modem answers both; the first answer can come only after the
+// exchange has begun and be taken for its answer, and the second would then
+// be taken for the answer to the next frame (a refused area open read as
+// accepted). So when the first answer had not come before the exchange, an
+// acknowledged exchange waits up to lateBound for the other answer and drops it.
+int ExchangeAfterUnwaited(ComPort& port, const std::vector<uint8_t>& frame, int nAttempts,
+                          std::chrono::milliseconds pause, std::chrono::milliseconds answerBound,
+                          std::chrono::milliseconds lateBound);
+// How long an answer to the unwaited greeting may still be on its way; not a
+// pause of the protocol (it ends when the answer comes), so it is not scaled.
+constexpr std::chrono::milliseconds kLateAnswerBound{100};
+
 // Writes the frame nCount times, pausing after each; reads nothing. False
 // when a write failed.
 bool SendOnly(ComPort& port, const std::vector<uint8_t>& frame, int nCount,

@@ -182,8 +182,8 @@ StepResult AreaDownload(ComPort& port, CSlotReporter& report, const PhoneParamet
         }
         const std::vector<uint8_t> greeting = framer.Greeting();
         SendOnly(port, greeting, 1, kGreetingPause);
-        if (Exchange(port, greeting, kGreetingAttempts, kGreetingPause, params.answerWait) !=
-            kHdlcAcknowledged) {
+        if (ExchangeAfterUnwaited(port, greeting, kGreetingAttempts, kGreetingPause,
+                                  params.answerWait, kLateAnswerBound) != kHdlcAcknowledged) {
             return StepResult::Fail(kPhoneJumpFailed, 0);
         }
         StepResult result;

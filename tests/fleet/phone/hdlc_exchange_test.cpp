@@ -108,4 +108,34 @@ TEST_F(HdlcExchangeTest, SendOnlyWritesAndReadsNothing) {
     EXPECT_GT(port.ReadInto(buffer, sizeof buffer), 0u) << "the answers are still waiting";
 }
 
+// The greeting: the answer to the frame sent without waiting comes late,
+// after the exchange has begun. The exchange takes it; the exchange's own
+// answer must not be left for the next frame, which the modem refuses.
+TEST_F(HdlcExchangeTest, ALateAnswerToTheUnwaitedGreetingIsNotLeftForTheNextFrame) {
+    const Bytes areaOpen = fleet::HdlcFrame().AreaOpen(0x1000, 0x2000);
+    CScriptedModem modem(pty, [&](const ModemEvent& e, size_t i) -> Bytes {
+        if (i == 0) {
+            // Answered only after the host's second greeting is on the wire.
+            std::this_thread::sleep_for(30ms);
+        } else if (i == 1) {
+            // The second answer comes after the host has taken the first.
+            std::this_thread::sleep_for(15ms);
+        }
+        return FramedAnswer(e.payload[0] == 0xEF ? 0x03 : 0x02);
+    });
+    ASSERT_TRUE(fleet::SendOnly(port, greeting, 1, 0ms));
+    EXPECT_EQ(fleet::ExchangeAfterUnwaited(port, greeting, 10, 0ms, 300ms, fleet::kLateAnswerBound),
+              2);
+    EXPECT_EQ(fleet::Exchange(port, areaOpen, 1, 0ms, 300ms), 3) << "the refusal is seen";
+}
+
+TEST_F(HdlcExchangeTest, AGreetingWhoseFirstAnswerCameInTimeWaitsForNothingMore) {
+    CScriptedModem modem(pty, [](const ModemEvent&, size_t) { return FramedAnswer(0x02); });
+    ASSERT_TRUE(fleet::SendOnly(port, greeting, 1, 0ms));
+    std::this_thread::sleep_for(50ms);  // the first answer is in
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(fleet::ExchangeAfterUnwaited(port, greeting, 10, 0ms, 300ms, 2000ms), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
+}
+
 }  // namespace

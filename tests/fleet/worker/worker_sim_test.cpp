@@ -148,6 +148,11 @@ TEST(ContainerWorkerTest, FlatImageWithoutEbootOrPhone) {
     const uint32_t blocks =
         static_cast<uint32_t>(FlatDataEnd(rig.Trailer().pdaOffset) / 520 - 1500);
     EXPECT_EQ(ArgumentsOf(posted, 215).size(), blocks / 256);
+    // The final command has no reply: the handset may take it after the worker ended.
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (rig.Handset().Pda().nFinalCommand == 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(5ms);
+    }
     EXPECT_EQ(rig.Handset().Pda().nFinalCommand, 2u);
     EXPECT_EQ(rig.Handset().Pda().nFinalAddress, 0x9CA80000u);
 }
