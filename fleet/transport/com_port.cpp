@@ -168,7 +168,7 @@ int ComPort::Open(const std::string& strSettings) {
     tty::Purge(fd);
     m_hPort = fd;
     m_nPort = tty::DeviceNumber(settings.strDevice);
-    std::this_thread::sleep_for(kComSettleTime);
+    std::this_thread::sleep_for(m_settle);
     return 1;
 }
 

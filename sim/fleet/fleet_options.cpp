@@ -20,43 +20,50 @@ std::string ModemLinkName(const std::string& strSerial) {
 }
 
 const char* FleetUsage() {
-    return "usage: fleet_handset_sim --dir DIR --count N --store DIR [options]\n"
-           "  --dir DIR             publish the handsets' port links in DIR (created if missing):\n"
-           "                        usb-Sim_Handset_<SERIAL>-if01 for the PDA interface, and "
-           "after\n"
-           "                        the switch to the modem usb-Sim_Handset_<SERIAL>-if00\n"
-           "  --count N             handsets to simulate (1..64)\n"
-           "  --store DIR           per-handset stores in DIR/<SERIAL>/: ram.bin (from "
-           "0x80000000),\n"
-           "                        eboot.bin (flash from 0x9CA00000), pda_flash.bin (flash from\n"
-           "                        0x9CA80000), modem/<START>.bin per modem area, log.txt\n"
-           "  --pace BYTES_PER_S    take in and send no faster than this on each port\n"
-           "                        (at least 1000; default: as fast as the host)\n"
-           "  --serial-prefix P     serials are P0001, P0002, ... (default FSIM)\n"
-           "  --ack-block BYTES     flash bytes per O K U P acknowledgement (default 520)\n"
-           "  --modem-delay MS      from the switch until the modem link appears (default 500)\n"
-           "  --no-modem            the modem link never appears\n"
-           "  --verify-delay MS     device time before the checksum reply (default 500)\n"
-           "  --signature-delay MS  device time before the signature result (default 500)\n"
-           "  --answers STYLE       modem acknowledgements: framed (7E 02 FCS 7E, default),\n"
-           "                        bare (02) or ok (\"OK\")\n"
-           "  --wrong STEP[:N][@H]  answer item N of STEP wrongly (N from 0, default 0)\n"
-           "  --silent STEP[:N][@H] drop item N of STEP and answer nothing more\n"
-           "  --unplug STEP[:N][@H] unplug the handset when item N of STEP arrives\n"
-           "                        (@H: only handset H, from 1; default every handset)\n"
-           "  --verbose             every log line on stderr (refusals and faults always)\n"
-           "  --help                this text\n"
-           "Steps and what N counts:\n"
-           "  okud         detection handshakes (wrong: answers OKUX)\n"
-           "  ram          PDA_WRITE_RAM packets (silent/unplug only)\n"
-           "  ack          acknowledgements within one programming run (wrong: FAIL)\n"
-           "  checksum     checksum verifications (wrong: checksum + 1)\n"
-           "  signature    signature checks (wrong: 0, a mismatch)\n"
-           "  stream       packets within a B000FF stream, 0 the header (silent/unplug only)\n"
-           "  greeting open efs-erase param-block launch\n"
-           "               modem frames of that kind (wrong: refused, and so are the\n"
-           "               host's retries of it that follow directly)\n"
-           "  block        modem data blocks within their area (wrong: refused)\n";
+    static const std::string usage =
+        std::string(
+            "usage: fleet_handset_sim --dir DIR --count N --store DIR [options]\n"
+            "  --dir DIR             publish the handsets' port links in DIR (created if "
+            "missing):\n"
+            "                        usb-Sim_Handset_<SERIAL>-if01 for the PDA interface, and "
+            "after\n"
+            "                        the switch to the modem usb-Sim_Handset_<SERIAL>-if00\n"
+            "  --count N             handsets to simulate (1..64)\n"
+            "  --store DIR           per-handset stores in DIR/<SERIAL>/: ram.bin (from "
+            "0x80000000),\n"
+            "                        eboot.bin (flash from 0x9CA00000), pda_flash.bin (flash from\n"
+            "                        0x9CA80000), modem/<START>.bin per modem area, log.txt\n"
+            "  --pace BYTES_PER_S    take in and send no faster than this on each port\n"
+            "                        (at least 1000; default: as fast as the host)\n"
+            "  --serial-prefix P     serials are P0001, P0002, ... (default FSIM)\n"
+            "  --ack-block BYTES     flash bytes per O K U P acknowledgement (default 520)\n"
+            "  --modem-delay MS      from the switch until the modem link appears (default 500)\n"
+            "  --no-modem            the modem link never appears\n"
+            "  --verify-delay MS     device time before the checksum reply (default 500)\n"
+            "  --signature-delay MS  device time before the signature result (default 500)\n"
+            "  --answers STYLE       modem acknowledgements: framed (7E 02 FCS 7E, default),\n"
+            "                        bare (02) or ok (\"OK\")\n"
+            "  --wrong STEP[:N][@H]  answer item N of STEP wrongly (N from 0, default 0)\n"
+            "  --silent STEP[:N][@H] drop item N of STEP and answer nothing more\n"
+            "  --unplug STEP[:N][@H] unplug the handset when item N of STEP arrives\n"
+            "                        (@H: only handset H, from 1; default every handset)\n"
+            "  --verbose             every log line on stderr (refusals and faults always)\n"
+            "  --help                this text\n") +
+        simchaos::ChaosUsage() +
+        "                         (per handset, after its detection handshake; also a late\n"
+        "                         or missing modem port)\n"
+        "Steps and what N counts:\n"
+        "  okud         detection handshakes (wrong: answers OKUX)\n"
+        "  ram          PDA_WRITE_RAM packets (silent/unplug only)\n"
+        "  ack          acknowledgements within one programming run (wrong: FAIL)\n"
+        "  checksum     checksum verifications (wrong: checksum + 1)\n"
+        "  signature    signature checks (wrong: 0, a mismatch)\n"
+        "  stream       packets within a B000FF stream, 0 the header (silent/unplug only)\n"
+        "  greeting open efs-erase param-block launch\n"
+        "               modem frames of that kind (wrong: refused, and so are the\n"
+        "               host's retries of it that follow directly)\n"
+        "  block        modem data blocks within their area (wrong: refused)\n";
+    return usage.c_str();
 }
 
 namespace {
@@ -99,6 +106,13 @@ bool ParseFleetCommandLine(const std::vector<std::string>& args, FleetCommandLin
             return true;
         };
         uint64_t n = 0;
+        bool bChaos = false;
+        if (!simchaos::ParseChaosOption(args, i, cl.options.chaos, error, bChaos)) {
+            return false;
+        }
+        if (bChaos) {
+            continue;
+        }
         if (a == "--help" || a == "-h") {
             cl.bHelp = true;
         } else if (a == "--dir") {
