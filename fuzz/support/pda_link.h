@@ -1,0 +1,44 @@
+#pragma once
+// A PDA interface for the fleet targets: a pseudo-terminal published as a
+// handset's link in a folder of the scratch directory and opened by a
+// UsbDevicePort the way detection opens it. A thread takes in whatever the
+// host writes, so a host write never waits for the target; the target puts
+// the device's bytes on the line with Reply.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fleet/transport/usb_device_port.h"
+#include "tests/support/pty_pair.h"
+
+namespace fuzzsupport {
+
+class CPdaLink {
+  public:
+    explicit CPdaLink(std::chrono::milliseconds replyBound);
+    ~CPdaLink();
+    CPdaLink(const CPdaLink&) = delete;
+    CPdaLink& operator=(const CPdaLink&) = delete;
+
+    fleet::UsbDevicePort& Port() { return m_port; }
+    // The device's bytes, queued for the host to read.
+    void Reply(const std::vector<uint8_t>& bytes);
+    // What the host has written since the last call.
+    std::vector<uint8_t> Take();
+
+  private:
+    void ReadAll();
+
+    testsupport::CPtyPair m_pty;
+    fleet::UsbDevicePort m_port;
+    std::mutex m_lock;
+    std::vector<uint8_t> m_written;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
+
+}  // namespace fuzzsupport
