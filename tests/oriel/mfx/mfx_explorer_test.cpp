@@ -83,6 +83,23 @@ TEST_F(ExplorerWire, OpeningMountsAndListsTheRoot) {
     EXPECT_TRUE(view.enabled);
 }
 
+// A listing entry with an empty name (a length byte of 0: the type byte
+// alone) is echoed like any other but is neither a directory nor a file: as a
+// tree item it would list its parent's path again.
+TEST_F(ExplorerWire, AnEntryWithoutANameIsLeftOut) {
+    exp.Open();
+    Sent(1);
+    Reply({0x00});
+    Sent(1);
+    Reply({0xDA});
+    Sent(3);
+    Listing({Bytes{0x00, 0x02}, Entry(2, "sys"), Bytes{0x01, 0x01, 0x00}, Entry(1, "a")});
+    ASSERT_EQ(view.tree.size(), 2u);
+    EXPECT_EQ(view.tree[1].text, "sys");
+    EXPECT_EQ(view.files, std::vector<std::string>{"a"});
+    EXPECT_TRUE(exp.Idle());
+}
+
 TEST_F(ExplorerWire, ASecondListingOfADirectoryAddsNoChildrenAgain) {
     OpenAndListRoot();
     const int32_t sys = view.tree[1].id;
