@@ -65,19 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     fleet::CPdaCommands pda(link.Port());
     fleet::CSlotReporter report(nullptr, 0);
     CModel model;
-    // Nothing of an earlier input may be left on the line: read it away.
-    {
-        std::array<uint8_t, 256> junk{};
-        while (link.Port().Read(junk.data(), junk.size(), 0) > 0) {
-        }
-    }
+    // Nothing of an earlier input may be left on the line.
+    link.ClearReplies();
     link.Take();
 
     for (int step = 0; step < 64 && !in.Empty(); ++step) {
         const uint8_t op = in.Byte() % 11;
         const std::vector<uint8_t> reply = in.ShortBytes();
-        link.Reply(reply);
         model.Add(reply);
+        link.Reply(reply, model.Left());
         size_t nPackets = 1;
         Reply r{};
         switch (op) {

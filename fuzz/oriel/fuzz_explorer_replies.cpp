@@ -5,6 +5,8 @@
 // always one of the explorer's, and a transfer that did not complete leaves
 // nothing under the name the operator chose.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,16 +50,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
     // Each transfer gets a name of its own; a file may stay under it only
     // after its transfer said it completed.
+    // A full dump is 131 MB: none can complete here, so its name must stay free.
     std::vector<std::string> chosen;
-    auto choose = [&] {
-        chosen.push_back(fuzzsupport::ScratchPath("out" + std::to_string(chosen.size()) + ".hex"));
-        prompts.m_saveAnswers.push_back(in.Byte() % 16 == 0 ? std::string() : chosen.back());
+    std::vector<std::string> dumps;
+    auto choose = [&](std::vector<std::string>& names) {
+        const std::string name = "out" + std::to_string(chosen.size() + dumps.size()) + ".hex";
+        names.push_back(fuzzsupport::ScratchPath(name));
+        // One transfer at a time: an answer its action did not ask for goes.
+        prompts.m_saveAnswers.clear();
+        prompts.m_saveAnswers.push_back(in.Byte() % 16 == 0 ? std::string() : names.back());
+    };
+    // What the operator types or picks: a name never holds a zero byte.
+    auto typed = [&] {
+        std::string s = in.ShortString();
+        std::erase(s, '\0');
+        return s;
     };
     auto deliver = [&] {
         const std::vector<uint8_t> chunk = in.Bytes(in.Range(1, 300));
         port.DeliverChunk(chunk.data(), static_cast<int32_t>(chunk.size()));
         exp.OnExplorerRx();
         FUZZ_CHECK(KnownState(exp.State()), "an explorer state");
+        if (std::getenv("ORIEL_FUZZ_VERBOSE") != nullptr) {
+            std::fprintf(stderr, "%zu bytes -> state %d\n", chunk.size(), exp.State());
+        }
     };
 
     exp.Open();
@@ -74,26 +90,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                                               static_cast<int32_t>(exp.Children(0).size() + 1) ==
                                           0
                                       ? Explorer::kRootItem
-                                      : exp.ItemForPath(in.ShortString()));
+                                      : exp.ItemForPath(typed()));
                 break;
             case 1:
-                choose();
-                exp.DumpSelectedFile(in.ShortString());
+                choose(chosen);
+                exp.DumpSelectedFile(typed());
                 break;
             case 2:
                 prompts.m_yesNoAnswers.push_back(in.Bool() ? platform::MsgAnswer::Yes
                                                            : platform::MsgAnswer::No);
-                exp.DeleteSelectedFile(in.ShortString());
+                exp.DeleteSelectedFile(typed());
                 break;
             case 3:
-                exp.ShowFileStatus(in.ShortString());
+                exp.ShowFileStatus(typed());
                 break;
             case 4:
-                choose();
+                choose(dumps);
                 exp.DumpWholeNand();
                 break;
             case 5:
-                exp.ItemForPath(in.ShortString());
+                exp.ItemForPath(typed());
                 break;
             default:
                 exp.CloseExplorer();
@@ -101,6 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                 break;
         }
         FUZZ_CHECK(KnownState(exp.State()), "an explorer state");
+        if (std::getenv("ORIEL_FUZZ_VERBOSE") != nullptr) {
+            std::fprintf(stderr, "action %d -> state %d\n", action % 8, exp.State());
+        }
     }
     if (!bClosed) {
         exp.CloseExplorer();
@@ -116,8 +135,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (const std::string& text : prompts.MessageTexts()) {
         nCompleted += text == "Dump Completed!" ? 1 : 0;
     }
-    FUZZ_CHECK(view.log.find("NAND FULL DUMP Completed") == std::string::npos,
-               "a full dump cannot complete in so few bytes");
+    if (std::getenv("ORIEL_FUZZ_VERBOSE") != nullptr) {
+        std::fprintf(stderr, "explorer log:\n%s\nboxes:", view.log.c_str());
+        for (const std::string& t : prompts.MessageTexts()) {
+            std::fprintf(stderr, " \"%s\"", t.c_str());
+        }
+        std::fprintf(stderr, "\nchosen:");
+        for (const std::string& path : chosen) {
+            std::fprintf(stderr, " %s%s", path.c_str(),
+                         fuzzsupport::FileExists(path) ? "(kept)" : "");
+        }
+        std::fprintf(stderr, "\ndumps:");
+        for (const std::string& path : dumps) {
+            std::fprintf(stderr, " %s%s", path.c_str(),
+                         fuzzsupport::FileExists(path) ? "(kept)" : "");
+        }
+        std::fprintf(stderr, "\n");
+    }
+    for (const std::string& path : dumps) {
+        FUZZ_CHECK(!fuzzsupport::FileExists(path),
+                   "a full dump that did not complete leaves nothing under the chosen name");
+    }
     size_t nKept = 0;
     for (const std::string& path : chosen) {
         nKept += fuzzsupport::FileExists(path) ? 1 : 0;

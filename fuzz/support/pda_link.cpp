@@ -1,6 +1,9 @@
 #include "fuzz/support/pda_link.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +20,8 @@ CPdaLink::CPdaLink(std::chrono::milliseconds replyBound) {
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir, ec);
     const std::string link = dir + "/usb-Fuzz_Handset_1-if01";
+    m_hProbe = open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    FUZZ_CHECK(m_hProbe >= 0, "probe opened");
     FUZZ_CHECK(symlink(m_pty.SlavePath().c_str(), link.c_str()) == 0, "link made");
     fleet::DeviceInterfaceClass cls;
     cls.strFolder = dir;
@@ -44,6 +49,7 @@ CPdaLink::~CPdaLink() {
     m_bStop = true;
     m_thread.join();
     m_port.Close();
+    close(m_hProbe);
 }
 
 void CPdaLink::ReadAll() {
@@ -57,10 +63,22 @@ void CPdaLink::ReadAll() {
     }
 }
 
-void CPdaLink::Reply(const std::vector<uint8_t>& bytes) {
+void CPdaLink::Reply(const std::vector<uint8_t>& bytes, size_t nQueued) {
     if (!bytes.empty()) {
         m_pty.Write(bytes);
     }
+    // The line hands bytes over asynchronously: wait until they are there.
+    for (int i = 0; i < 100000; ++i) {
+        int n = 0;
+        if (ioctl(m_hProbe, FIONREAD, &n) != 0 || static_cast<size_t>(n) >= nQueued) {
+            return;
+        }
+        std::this_thread::yield();
+    }
+}
+
+void CPdaLink::ClearReplies() {
+    (void)tcflush(m_hProbe, TCIFLUSH);
 }
 
 std::vector<uint8_t> CPdaLink::Take() {

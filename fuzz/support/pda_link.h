@@ -25,8 +25,11 @@ class CPdaLink {
     CPdaLink& operator=(const CPdaLink&) = delete;
 
     fleet::UsbDevicePort& Port() { return m_port; }
-    // The device's bytes, queued for the host to read.
-    void Reply(const std::vector<uint8_t>& bytes);
+    // The device's bytes, queued for the host to read; returns once the host
+    // could read nQueued bytes in all (those and any left before them).
+    void Reply(const std::vector<uint8_t>& bytes, size_t nQueued);
+    // Throws away what the host has not read.
+    void ClearReplies();
     // What the host has written since the last call.
     std::vector<uint8_t> Take();
 
@@ -34,6 +37,7 @@ class CPdaLink {
     void ReadAll();
 
     testsupport::CPtyPair m_pty;
+    int m_hProbe = -1;  // the host's end, opened only to see what waits there
     fleet::UsbDevicePort m_port;
     std::mutex m_lock;
     std::vector<uint8_t> m_written;
