@@ -1,0 +1,63 @@
+#pragma once
+// What the chaos runs share: the seeded choices, files, and a run's verdict.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace chaos {
+
+using Bytes = std::vector<uint8_t>;
+
+// The run's own choices, all from its seed.
+class CRandom {
+  public:
+    explicit CRandom(uint64_t nSeed) : m_nState(nSeed * 0x9E3779B97F4A7C15ULL + 17) {}
+    uint64_t Next();
+    // A number in [lo, hi].
+    uint32_t Range(uint32_t lo, uint32_t hi) {
+        return hi <= lo ? lo : lo + static_cast<uint32_t>(Next() % (uint64_t{hi} - lo + 1));
+    }
+    template <typename T>
+    const T& Pick(const std::vector<T>& v) {
+        return v[Range(0, static_cast<uint32_t>(v.size() - 1))];
+    }
+    Bytes Fill(size_t n);
+
+  private:
+    uint64_t m_nState;
+};
+
+bool WriteFile(const std::string& path, const Bytes& bytes);
+// Empty when the file cannot be read; bExists tells an empty file from none.
+Bytes ReadFile(const std::string& path, bool* pExists = nullptr);
+std::string ReadText(const std::string& path);
+bool Exists(const std::string& path);
+// A fresh folder under $TMPDIR (or /tmp) named after the run.
+std::string MakeRunDir(const std::string& strName);
+void RemoveTree(const std::string& path);
+
+// The end of one run: what it did, whether every invariant held, and what
+// went wrong when one did not.
+struct Verdict {
+    std::string strWhat;     // "download main 200 KB, rate 0.01"
+    std::string strOutcome;  // "exit 3 in 4.1 s, 2 faults"
+    std::vector<std::string> failures;
+    std::vector<std::string> commands;  // the programs as they were run
+    int nFaults = 0;
+    bool Ok() const { return failures.empty(); }
+    void Fail(const std::string& why) { failures.push_back(why); }
+};
+
+// The programs of the suite the runs start.
+struct Programs {
+    std::string strOrielCli;
+    std::string strOrielSim;
+    std::string strFleetCli;
+    std::string strFleetSim;
+};
+
+// How many fault lines ("chaos: ...") a simulator's stderr holds.
+int CountFaults(const std::string& strSimErr);
+
+}  // namespace chaos
