@@ -32,6 +32,7 @@ while [ $# -gt 0 ]; do
 done
 
 if [ "$do_build" = 1 ]; then
+    "$root/scripts/install-deps.sh" --fuzz
     if [ ! -f "$build/CMakeCache.txt" ]; then
         launcher=()
         if command -v ccache >/dev/null 2>&1; then

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the suite builds and tests with. Safe to re-run:
+# Installs the Debian packages the suite builds and tests with (--fuzz: and
+# fuzzes with). Safe to re-run:
 # it only calls apt-get when something is missing.
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev)
+# --fuzz: clang and its libFuzzer runtime as well (scripts/fuzz.sh).
+if [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,8 @@
 //
 //   chaos_campaign oriel --first SEED --runs N [--jobs J]
 //   chaos_campaign fleet --first SEED --runs N --handsets H [--jobs J]
-//   chaos_campaign oriel|fleet --seed SEED [--handsets H] --keep   (one run, its folder kept)
+//   chaos_campaign oriel|fleet --seed SEED [--seed SEED...] [--handsets H] [--keep]
+//       (those runs alone; --keep keeps their folders and shows their commands)
 //
 // Exit status: 0 when every run kept every invariant, 1 otherwise, 2 usage.
 #include <unistd.h>
@@ -29,7 +30,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: chaos_campaign oriel|fleet --first SEED --runs N [--handsets H] "
                  "[--jobs J]\n"
-                 "       chaos_campaign oriel|fleet --seed SEED [--handsets H] [--keep]\n");
+                 "       chaos_campaign oriel|fleet --seed SEED [--seed SEED...] [--handsets H] "
+                 "[--keep]\n");
     return 2;
 }
 
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
     }
     uint64_t first = 1;
     uint64_t runs = 1;
+    std::vector<uint64_t> seeds;  // --seed: these alone
     uint64_t handsets = 8;
     uint64_t jobs = 1;
     bool bKeep = false;
@@ -66,7 +69,7 @@ int main(int argc, char** argv) {
         if (a == "--keep") {
             bKeep = true;
         } else if (a == "--seed" && bValue && Number(argv[++i], first)) {
-            runs = 1;
+            seeds.push_back(first);
         } else if (a == "--first" && bValue && Number(argv[++i], first)) {
         } else if (a == "--runs" && bValue && Number(argv[++i], runs) && runs > 0) {
         } else if (a == "--handsets" && bValue && Number(argv[++i], handsets) && handsets >= 1 &&
@@ -76,6 +79,12 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
+    if (seeds.empty()) {
+        for (uint64_t k = 0; k < runs; ++k) {
+            seeds.push_back(first + k);
+        }
+    }
+    runs = seeds.size();
     const chaos::Programs programs{ORIEL_CLI_PATH, ORIEL_HANDSET_SIM_PATH, FLEET_CLI_PATH,
                                    FLEET_HANDSET_SIM_PATH};
     const std::string self = SelfPath(argv[0]);
@@ -87,7 +96,7 @@ int main(int argc, char** argv) {
     int nFaults = 0;
     auto worker = [&] {
         for (uint64_t k = next++; k < runs; k = next++) {
-            const uint64_t seed = first + k;
+            const uint64_t seed = seeds[k];
             const chaos::Verdict v =
                 kind == "oriel"
                     ? chaos::RunOriel(programs, seed, bKeep)

@@ -210,7 +210,7 @@ Plan MakePlan(CRandom& rnd, const std::string& dir) {
 // The NAND before the run: files and folders as the explorer commands name them.
 void MakeNand(CRandom& rnd, const std::string& nand) {
     fs::create_directories(nand + "/dir/sub");
-    WriteFile(nand + "/a.bin", rnd.Fill(rnd.Range(0, 40000)));
+    WriteFile(nand + "/a.bin", rnd.Fill(rnd.Range(0, 120000)));
     WriteFile(nand + "/dir/b.txt", rnd.Fill(rnd.Range(1, 5000)));
     WriteFile(nand + "/empty.dat", {});
 }
@@ -348,8 +348,6 @@ void CheckDone(const Plan& p, const std::string& dir, const Bytes& nor, const By
 Verdict RunOriel(const Programs& programs, uint64_t nSeed, bool bKeep) {
     Verdict v;
     CRandom rnd(nSeed);
-    static const std::vector<double> kRates = {0.0, 0.003, 0.01, 0.01, 0.03};
-    const double rate = rnd.Pick(kRates);
     const std::string dir = MakeRunDir("oriel_chaos_" + std::to_string(nSeed));
     if (dir.empty()) {
         v.Fail("no scratch folder");
@@ -361,6 +359,11 @@ Verdict RunOriel(const Programs& programs, uint64_t nSeed, bool bKeep) {
     WriteFile(dir + "/nor.bin", norBefore);
     MakeNand(rnd, dir + "/nand");
     const Plan plan = MakePlan(rnd, dir);
+    // A transfer to a file is few replies of many bytes: it gets the higher
+    // rates, so that some of its faults strike mid-transfer.
+    static const std::vector<double> kRates = {0.0, 0.005, 0.02, 0.05, 0.1};
+    static const std::vector<double> kTransferRates = {0.0, 0.1, 0.2, 0.3};
+    const double rate = rnd.Pick(plan.strOut.empty() ? kRates : kTransferRates);
     v.strWhat = plan.strWhat + platform::Format(", rate %g", rate);
 
     const std::vector<std::string> simArgs = {programs.strOrielSim,
