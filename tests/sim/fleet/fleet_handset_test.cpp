@@ -4,10 +4,12 @@
 // modem's frames and blocks, and every fault.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/common/reply_chaos.h"
 #include "sim/fleet/fleet_handset.h"
 #include "tests/sim/fleet/fleet_test_support.h"
 
@@ -514,3 +516,69 @@ TEST_F(FleetTest, PacingHoldsTheHostToTheRate) {
 }
 
 }  // namespace
+
+// --- the hostile mode -------------------------------------------------------
+
+namespace {
+
+// A seed whose handset 1 first commits these faults, at rate 1, on its first
+// 4-byte replies, and then gives its modem port the delay asked for (a
+// negative one: never).
+uint64_t SeedFor(const std::vector<simchaos::Fault>& faults, bool bNoModem) {
+    for (uint64_t seed = 1;; ++seed) {
+        simchaos::CSeededChaos chaos(simchaos::CSeededChaos::Derive(seed, 1), 1.0);
+        bool bMatch = true;
+        for (const simchaos::Fault f : faults) {
+            Bytes reply(4, 0x55);
+            std::string trace;
+            bMatch = bMatch && chaos.OnReply(reply, trace) == f;
+        }
+        std::string trace;
+        if (bMatch && (chaos.ModemPortDelay(100, trace) < 0) == bNoModem) {
+            return seed;
+        }
+    }
+}
+
+}  // namespace
+
+// Detection's handshake is answered as always; the reply after it meets its
+// fault, and the log says which.
+TEST_F(FleetTest, AHostileHandsetSparesTheHandshakeThenFlipsABitOfAReply) {
+    options.chaos = {true, SeedFor({simchaos::Fault::FlipBit}, false), 1.0};
+    Start();
+    Client c(H().PdaLinkPath());
+    ASSERT_TRUE(c.IsOpen());
+    c.Send({'A', 'T', 'U', 'D'});
+    EXPECT_EQ(c.Read(4), (Bytes{'O', 'K', 'U', 'D'}));
+    c.Send(Command(11));
+    const Bytes reply = c.Read(4);
+    ASSERT_EQ(reply.size(), 4u);
+    int bits = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        bits += __builtin_popcount(reply[i] ^ Word(11)[i]);
+    }
+    EXPECT_EQ(bits, 1);
+    const auto log = H().Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("chaos: flipped bit") != std::string::npos;
+    }));
+}
+
+TEST_F(FleetTest, AHostileHandsetsModemPortMayNeverAppear) {
+    options.chaos = {true, SeedFor({simchaos::Fault::Drop, simchaos::Fault::Drop}, true), 1.0};
+    Start();
+    Client c(H().PdaLinkPath());
+    ASSERT_TRUE(c.IsOpen());
+    c.Send({'A', 'T', 'U', 'D'});
+    EXPECT_EQ(c.Read(4), (Bytes{'O', 'K', 'U', 'D'}));
+    c.Send(Command(11));
+    c.Send(Command(15, 0x9CA80000));
+    EXPECT_TRUE(c.Read(8, 300ms).empty()) << "both replies dropped";
+    EXPECT_TRUE(WaitFor([&] { return !IsLink(H().PdaLinkPath()); }));
+    EXPECT_FALSE(WaitFor([&] { return IsLink(H().ModemLinkPath()); }, 800ms));
+    const auto log = H().Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("chaos: the modem port will not appear") != std::string::npos;
+    }));
+}
