@@ -21,23 +21,20 @@
 // - a completion after the handset refused a step (and nothing was forged
 //   on the line) is a host fault;
 // - a transfer that did not complete leaves nothing under the chosen name.
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fuzz/support/fuzz_check.h"
 #include "fuzz/support/fuzz_input.h"
+#include "fuzz/support/pty_line.h"
 #include "fuzz/support/scratch_dir.h"
 #include "oriel/engine/console_view.h"
 #include "oriel/engine/engine_states.h"
@@ -52,7 +49,6 @@
 #include "sim/oriel/handset_context.h"
 #include "sim/oriel/nand_store.h"
 #include "sim/oriel/nor_flash.h"
-#include "tests/support/pty_pair.h"
 #include "tests/support/recording_explorer_view.h"
 
 namespace {
@@ -64,54 +60,7 @@ namespace fs = std::filesystem;
 
 // The pseudo-terminal the host's port opens, its handset end read by a
 // thread of its own so that no send of the host ever waits for the harness.
-class CLine {
-  public:
-    CLine() {
-        m_thread = std::thread([this] {
-            while (!m_bStop) {
-                pollfd p{m_pty.MasterFd(), POLLIN, 0};
-                if (poll(&p, 1, 10) > 0) {
-                    std::lock_guard<std::mutex> lock(m_lock);
-                    ReadAll();
-                }
-            }
-        });
-    }
-    ~CLine() {
-        m_bStop = true;
-        m_thread.join();
-    }
-    CLine(const CLine&) = delete;
-    CLine& operator=(const CLine&) = delete;
-
-    const std::string& SlavePath() const { return m_pty.SlavePath(); }
-    // Everything the host has sent so far.
-    Bytes Take() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        ReadAll();
-        Bytes out;
-        out.swap(m_rx);
-        return out;
-    }
-
-  private:
-    void ReadAll() {
-        uint8_t buf[8192];
-        for (;;) {
-            const ssize_t n = read(m_pty.MasterFd(), buf, sizeof buf);
-            if (n <= 0) {
-                return;
-            }
-            m_rx.insert(m_rx.end(), buf, buf + n);
-        }
-    }
-
-    testsupport::CPtyPair m_pty;
-    std::mutex m_lock;
-    Bytes m_rx;
-    std::atomic<bool> m_bStop{false};
-    std::thread m_thread;
-};
+using CLine = fuzzsupport::CPtyLine;
 
 CLine& Line() {
     static CLine line;

@@ -1,13 +1,13 @@
 #include "fuzz/support/pda_link.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "fuzz/support/fuzz_check.h"
 #include "fuzz/support/scratch_dir.h"
@@ -20,9 +20,9 @@ CPdaLink::CPdaLink(std::chrono::milliseconds replyBound) {
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir, ec);
     const std::string link = dir + "/usb-Fuzz_Handset_1-if01";
-    m_hProbe = open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    m_hProbe = open(m_line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     FUZZ_CHECK(m_hProbe >= 0, "probe opened");
-    FUZZ_CHECK(symlink(m_pty.SlavePath().c_str(), link.c_str()) == 0, "link made");
+    FUZZ_CHECK(symlink(m_line.SlavePath().c_str(), link.c_str()) == 0, "link made");
     fleet::DeviceInterfaceClass cls;
     cls.strFolder = dir;
     fleet::UsbPortTiming timing;
@@ -34,38 +34,16 @@ CPdaLink::CPdaLink(std::chrono::milliseconds replyBound) {
     // Open reports its tries on stdout, as detection does.
     std::fflush(stdout);
     FUZZ_CHECK(m_port.Open(cls, 0), "the PDA port opens");
-    m_thread = std::thread([this] {
-        while (!m_bStop) {
-            pollfd p{m_pty.MasterFd(), POLLIN, 0};
-            if (poll(&p, 1, 10) > 0) {
-                std::lock_guard<std::mutex> lock(m_lock);
-                ReadAll();
-            }
-        }
-    });
 }
 
 CPdaLink::~CPdaLink() {
-    m_bStop = true;
-    m_thread.join();
     m_port.Close();
     close(m_hProbe);
 }
 
-void CPdaLink::ReadAll() {
-    uint8_t buf[8192];
-    for (;;) {
-        const ssize_t n = read(m_pty.MasterFd(), buf, sizeof buf);
-        if (n <= 0) {
-            return;
-        }
-        m_written.insert(m_written.end(), buf, buf + n);
-    }
-}
-
 void CPdaLink::Reply(const std::vector<uint8_t>& bytes, size_t nQueued) {
     if (!bytes.empty()) {
-        m_pty.Write(bytes);
+        m_line.Write(bytes);
     }
     // The line hands bytes over asynchronously: wait until they are there.
     for (int i = 0; i < 100000; ++i) {
@@ -79,14 +57,6 @@ void CPdaLink::Reply(const std::vector<uint8_t>& bytes, size_t nQueued) {
 
 void CPdaLink::ClearReplies() {
     (void)tcflush(m_hProbe, TCIFLUSH);
-}
-
-std::vector<uint8_t> CPdaLink::Take() {
-    std::lock_guard<std::mutex> lock(m_lock);
-    ReadAll();
-    std::vector<uint8_t> out;
-    out.swap(m_written);
-    return out;
 }
 
 }  // namespace fuzzsupport

@@ -1,19 +1,16 @@
 #pragma once
 // A PDA interface for the fleet targets: a pseudo-terminal published as a
 // handset's link in a folder of the scratch directory and opened by a
-// UsbDevicePort the way detection opens it. A thread takes in whatever the
-// host writes, so a host write never waits for the target; the target puts
-// the device's bytes on the line with Reply.
+// UsbDevicePort the way detection opens it. What the host writes is taken
+// in as it comes; the target puts the device's bytes on the line with Reply.
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fleet/transport/usb_device_port.h"
-#include "tests/support/pty_pair.h"
+#include "fuzz/support/pty_line.h"
 
 namespace fuzzsupport {
 
@@ -31,18 +28,12 @@ class CPdaLink {
     // Throws away what the host has not read.
     void ClearReplies();
     // What the host has written since the last call.
-    std::vector<uint8_t> Take();
+    std::vector<uint8_t> Take() { return m_line.Take(); }
 
   private:
-    void ReadAll();
-
-    testsupport::CPtyPair m_pty;
+    CPtyLine m_line;
     int m_hProbe = -1;  // the host's end, opened only to see what waits there
     fleet::UsbDevicePort m_port;
-    std::mutex m_lock;
-    std::vector<uint8_t> m_written;
-    std::atomic<bool> m_bStop{false};
-    std::thread m_thread;
 };
 
 }  // namespace fuzzsupport

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace chaos {
 
@@ -63,6 +64,51 @@ std::string MakeRunDir(const std::string& strName) {
 void RemoveTree(const std::string& path) {
     std::error_code ec;
     std::filesystem::remove_all(path, ec);
+}
+
+bool RunPair(const std::vector<std::string>& simArgs, const std::vector<std::string>& toolArgs,
+             const std::string& dir, std::chrono::seconds budget, Verdict& v, RunEnds& ends) {
+    v.commands = {testsupport::ShellLine(simArgs), testsupport::ShellLine(toolArgs)};
+    testsupport::CChildProcess sim(simArgs, dir + "/sim.out", dir + "/sim.err");
+    bool bReady = false;
+    for (int i = 0; i < 2000 && sim.Started() && !bReady; ++i) {
+        bReady = ReadText(dir + "/sim.out").find("ready") != std::string::npos;
+        if (!bReady) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    if (!bReady) {
+        v.Fail("the simulator did not start: " + ReadText(dir + "/sim.err"));
+        return false;
+    }
+    testsupport::CChildProcess tool(toolArgs, dir + "/tool.out", dir + "/tool.err");
+    ends.tool = tool.Wait(budget);
+    ends.sim = sim.Stop(std::chrono::seconds(20));
+    v.nFaults = CountFaults(ReadText(dir + "/sim.err"));
+    return true;
+}
+
+void JudgeEnds(const std::string& strTool, const RunEnds& ends, std::chrono::seconds budget,
+               Verdict& v) {
+    const testsupport::CChildProcess::Ended& e = ends.tool;
+    if (e.bTimedOut) {
+        v.Fail(strTool + " did not end within " + std::to_string(budget.count()) + " s");
+    } else if (!e.bExited) {
+        v.Fail(strTool + " ended by signal " + std::to_string(e.nSignal));
+    } else if (e.nStatus != 0 && e.nStatus != 1 && e.nStatus != 3) {
+        v.Fail(strTool + " exit status " + std::to_string(e.nStatus));
+    }
+    if (!ends.sim.bExited || ends.sim.nStatus != 0) {
+        v.Fail("the simulator did not end cleanly");
+    }
+}
+
+void FinishRun(const std::string& dir, bool bKeep, Verdict& v) {
+    if (bKeep) {
+        v.commands.push_back("(kept in " + dir + ")");
+    } else {
+        RemoveTree(dir);
+    }
 }
 
 int CountFaults(const std::string& strSimErr) {

@@ -1,9 +1,12 @@
 #pragma once
 // What the chaos runs share: the seeded choices, files, and a run's verdict.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace chaos {
 
@@ -59,5 +62,23 @@ struct Programs {
 
 // How many fault lines ("chaos: ...") a simulator's stderr holds.
 int CountFaults(const std::string& strSimErr);
+
+// How the two programs of a run ended.
+struct RunEnds {
+    testsupport::CChildProcess::Ended tool;
+    testsupport::CChildProcess::Ended sim;
+};
+// Starts the simulator (output in DIR/sim.out and sim.err), waits for its
+// "ready", runs the tool (DIR/tool.out, tool.err) to its end, killing it past
+// the budget, and stops the simulator. The commands and the fault count go
+// into the verdict; false (the verdict failed) when the simulator did not start.
+bool RunPair(const std::vector<std::string>& simArgs, const std::vector<std::string>& toolArgs,
+             const std::string& dir, std::chrono::seconds budget, Verdict& v, RunEnds& ends);
+// The judgments every run shares: the tool ended within its budget, by
+// exit(), with 0, 1 or 3 (done, failed, timed out); the simulator ended cleanly.
+void JudgeEnds(const std::string& strTool, const RunEnds& ends, std::chrono::seconds budget,
+               Verdict& v);
+// Removes the run's folder, or keeps it and says where.
+void FinishRun(const std::string& dir, bool bKeep, Verdict& v);
 
 }  // namespace chaos

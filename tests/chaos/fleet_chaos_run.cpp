@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 // fleet_cli --timeout for the whole batch, and what it may take beyond it
 // to let its workers end.
 constexpr int kBatchTimeoutSeconds = 240;
-constexpr auto kEndMargin = 60s;
+constexpr int kEndMarginSeconds = 60;
 
 constexpr uint32_t kEbootPartition = 0x30000;  // profile 2's EBOOT length: eboot.bin holds it all
 constexpr uint32_t kCodeArea = 0xE4000;        // profile 2's code area, written to the image's end
@@ -111,30 +111,17 @@ Verdict RunFleet(const Programs& programs, uint64_t nSeed, int nHandsets, bool b
                                               "--json",
                                               "--timeout",
                                               std::to_string(kBatchTimeoutSeconds)};
-    v.commands = {testsupport::ShellLine(simArgs), testsupport::ShellLine(cliArgs)};
-
-    testsupport::CChildProcess sim(simArgs, dir + "/sim.out", dir + "/sim.err");
-    bool bReady = false;
-    for (int i = 0; i < 2000 && sim.Started() && !bReady; ++i) {
-        bReady = ReadText(dir + "/sim.out").find("ready") != std::string::npos;
-        if (!bReady) {
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    if (!bReady) {
-        v.Fail("the simulated handsets did not start: " + ReadText(dir + "/sim.err"));
+    const auto budget = std::chrono::seconds(kBatchTimeoutSeconds + kEndMarginSeconds);
+    RunEnds ends;
+    if (!RunPair(simArgs, cliArgs, dir, budget, v, ends)) {
         RemoveTree(dir);
         return v;
     }
-    testsupport::CChildProcess cli(cliArgs, dir + "/cli.out", dir + "/cli.err");
-    const auto budget = std::chrono::seconds(kBatchTimeoutSeconds) + kEndMargin;
-    const testsupport::CChildProcess::Ended ended = cli.Wait(budget);
-    const testsupport::CChildProcess::Ended simEnded = sim.Stop(20s);
-    v.nFaults = CountFaults(ReadText(dir + "/sim.err"));
+    const testsupport::CChildProcess::Ended& ended = ends.tool;
 
     // Each handset's last state, from the events.
     std::map<std::string, std::string> states;
-    std::istringstream events(ReadText(dir + "/cli.out"));
+    std::istringstream events(ReadText(dir + "/tool.out"));
     for (std::string line; std::getline(events, line);) {
         const std::string device = JsonField(line, "device");
         if (!device.empty()) {
@@ -167,27 +154,14 @@ Verdict RunFleet(const Programs& programs, uint64_t nSeed, int nHandsets, bool b
     v.strOutcome = platform::Format("exit %d in %.1f s, %d of %d finished, %d fault%s",
                                     ended.nStatus, ended.dSeconds, nFinished, nHandsets, v.nFaults,
                                     v.nFaults == 1 ? "" : "s");
-    if (ended.bTimedOut) {
-        v.Fail(platform::Format("fleet_cli did not end within %d s",
-                                static_cast<int>(budget.count())));
-    } else if (!ended.bExited) {
-        v.Fail("fleet_cli ended by signal " + std::to_string(ended.nSignal));
-    } else if (ended.nStatus == 0 && nFinished != nHandsets) {
+    JudgeEnds("fleet_cli", ends, budget, v);
+    if (ended.bExited && ended.nStatus == 0 && nFinished != nHandsets) {
         v.Fail("exit 0, but not every handset finished");
-    } else if (ended.nStatus != 0 && ended.nStatus != 1 && ended.nStatus != 3) {
-        v.Fail("fleet_cli exit status " + std::to_string(ended.nStatus));
     }
     if (ended.bExited && ended.nStatus != 0 && v.nFaults == 0) {
-        v.Fail("a batch without a fault failed: " + ReadText(dir + "/cli.err"));
+        v.Fail("a batch without a fault failed: " + ReadText(dir + "/tool.err"));
     }
-    if (!simEnded.bExited || simEnded.nStatus != 0) {
-        v.Fail("the simulated handsets did not end cleanly");
-    }
-    if (!bKeep) {
-        RemoveTree(dir);
-    } else {
-        v.commands.push_back("(kept in " + dir + ")");
-    }
+    FinishRun(dir, bKeep, v);
     return v;
 }
 

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 constexpr int kTimeoutSeconds = 3;
 // Beyond the time-out a run may take this long for the handshake and the
 // transfers themselves (the simulated handset answers at once).
-constexpr auto kEndMargin = 25s;
+constexpr int kEndMarginSeconds = 25;
 
 constexpr uint32_t kNorSize = 16u * 1024 * 1024;
 constexpr uint32_t kNorBase = 0x10000000;
@@ -388,44 +388,20 @@ Verdict RunOriel(const Programs& programs, uint64_t nSeed, bool bKeep) {
                                         "--timeout",
                                         std::to_string(kTimeoutSeconds)};
     cliArgs.insert(cliArgs.end(), plan.command.begin(), plan.command.end());
-    v.commands = {testsupport::ShellLine(simArgs), testsupport::ShellLine(cliArgs)};
-
-    testsupport::CChildProcess sim(simArgs, dir + "/sim.out", dir + "/sim.err");
-    bool bReady = false;
-    for (int i = 0; i < 1000 && sim.Started() && !bReady; ++i) {
-        bReady = ReadText(dir + "/sim.out").find("ready") != std::string::npos;
-        if (!bReady) {
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    if (!bReady) {
-        v.Fail("the simulated handset did not start: " + ReadText(dir + "/sim.err"));
+    const auto budget = std::chrono::seconds(kTimeoutSeconds + kEndMarginSeconds);
+    RunEnds ends;
+    if (!RunPair(simArgs, cliArgs, dir, budget, v, ends)) {
         RemoveTree(dir);
         return v;
     }
-    testsupport::CChildProcess cli(cliArgs, dir + "/cli.out", dir + "/cli.err");
-    const auto budget = std::chrono::seconds(kTimeoutSeconds) + kEndMargin;
-    const testsupport::CChildProcess::Ended ended = cli.Wait(budget);
-    const testsupport::CChildProcess::Ended simEnded = sim.Stop(10s);
-    v.nFaults = CountFaults(ReadText(dir + "/sim.err"));
+    const testsupport::CChildProcess::Ended& ended = ends.tool;
     v.strOutcome = platform::Format("exit %d in %.1f s, %d fault%s", ended.nStatus, ended.dSeconds,
                                     v.nFaults, v.nFaults == 1 ? "" : "s");
-
-    if (ended.bTimedOut) {
-        v.Fail(platform::Format("oriel_cli did not end within %d s",
-                                static_cast<int>(budget.count())));
-    } else if (!ended.bExited) {
-        v.Fail("oriel_cli ended by signal " + std::to_string(ended.nSignal));
-    } else if (ended.nStatus != 0 && ended.nStatus != 1 && ended.nStatus != 3) {
-        v.Fail("oriel_cli exit status " + std::to_string(ended.nStatus));
-    }
-    if (!simEnded.bExited || simEnded.nStatus != 0) {
-        v.Fail("the simulated handset did not end cleanly");
-    }
+    JudgeEnds("oriel_cli", ends, budget, v);
     // The faults begin once the flash is identified. Before that the boot
     // ROM's own timing rules (a grant answered late on a loaded machine is
     // asked for again) can fail a handshake: not this campaign's business.
-    const std::string err = ReadText(dir + "/cli.err");
+    const std::string err = ReadText(dir + "/tool.err");
     const bool bHandshake = err.find("oriel_cli: handshake ") != std::string::npos;
     if (ended.bExited && ended.nStatus != 0 && v.nFaults == 0 && !bHandshake) {
         v.Fail("a run without a fault failed: " + err);
@@ -435,15 +411,11 @@ Verdict RunOriel(const Programs& programs, uint64_t nSeed, bool bKeep) {
     }
     const Bytes nor = ReadFile(dir + "/nor.bin");
     if (ended.bExited && ended.nStatus == 0) {
-        CheckDone(plan, dir, nor, norBefore, ReadText(dir + "/cli.out"), v);
+        CheckDone(plan, dir, nor, norBefore, ReadText(dir + "/tool.out"), v);
     } else if (!plan.strOut.empty() && Exists(plan.strOut)) {
         v.Fail("the run failed, yet " + plan.strOut + " exists under the chosen name");
     }
-    if (!bKeep) {
-        RemoveTree(dir);
-    } else {
-        v.commands.push_back("(kept in " + dir + ")");
-    }
+    FinishRun(dir, bKeep, v);
     return v;
 }
 

@@ -14,9 +14,10 @@ using namespace std::chrono_literals;
 
 class HostileOriel : public ::testing::Test, protected testsupport::CSimSession {
   protected:
-    void Connect(uint64_t seed) {
+    void Connect(uint64_t seed, const std::string& strLink = {}) {
         orielsim::HandsetOptions o;
         o.bPace = false;
+        o.strLinkPath = strLink;
         o.chaos = {true, seed, 1.0};
         std::string error;
         ASSERT_TRUE(Boot(o, error)) << error;
@@ -72,17 +73,7 @@ TEST_F(HostileOriel, TheFirstReplyAfterTheFlashIdIsSpoiledAndSaidSo) {
 
 TEST_F(HostileOriel, AnUnplugTakesThePortAndItsLinkAway) {
     const std::string link = "/tmp/oriel_chaos_test_link_" + std::to_string(getpid());
-    orielsim::HandsetOptions o;
-    o.bPace = false;
-    o.strLinkPath = link;
-    o.chaos = {true, SeedWhoseFirstFaultIs(simchaos::Fault::Unplug), 1.0};
-    std::string error;
-    ASSERT_TRUE(Boot(o, error)) << error;
-    oriel::HandshakeSettings s;
-    s.nMode = oriel::kModeTat;
-    s.nSpeedIndex = 3;
-    ASSERT_TRUE(CSimSession::Connect(s));
-    ASSERT_EQ(session.Engine().m_bIdentified, 1);
+    Connect(SeedWhoseFirstFaultIs(simchaos::Fault::Unplug), link);
     Erase(5);
     EXPECT_TRUE(WaitNotice("unplugged: the port is gone"));
     struct stat st {};

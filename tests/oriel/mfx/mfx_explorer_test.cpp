@@ -57,14 +57,18 @@ class ExplorerWire : public ::testing::Test, protected testsupport::CWirePort {
             Reply({i + 1 < entries.size() ? uint8_t{0xCB} : uint8_t{0xE7}});
         }
     }
-    void OpenAndListRoot() {
+    // Opening: D9, the mount, then the root's listing of these entries.
+    void OpenAndList(const std::vector<Bytes>& entries) {
         exp.Open();
         ASSERT_EQ(Sent(1), Bytes{0xD9});
         Reply({0x00});
         ASSERT_EQ(Sent(1), Bytes{0xDA});
         Reply({0xDA});
         ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
-        Listing({Entry(2, "."), Entry(2, ".."), Entry(2, "sys"), Entry(1, "boot.cfg")});
+        Listing(entries);
+    }
+    void OpenAndListRoot() {
+        OpenAndList({Entry(2, "."), Entry(2, ".."), Entry(2, "sys"), Entry(1, "boot.cfg")});
     }
     std::string m_dir;
     RecordingView view;
@@ -87,13 +91,7 @@ TEST_F(ExplorerWire, OpeningMountsAndListsTheRoot) {
 // alone) is echoed like any other but is neither a directory nor a file: as a
 // tree item it would list its parent's path again.
 TEST_F(ExplorerWire, AnEntryWithoutANameIsLeftOut) {
-    exp.Open();
-    Sent(1);
-    Reply({0x00});
-    Sent(1);
-    Reply({0xDA});
-    Sent(3);
-    Listing({Bytes{0x00, 0x02}, Entry(2, "sys"), Bytes{0x01, 0x01, 0x00}, Entry(1, "a")});
+    OpenAndList({Bytes{0x00, 0x02}, Entry(2, "sys"), Bytes{0x01, 0x01, 0x00}, Entry(1, "a")});
     ASSERT_EQ(view.tree.size(), 2u);
     EXPECT_EQ(view.tree[1].text, "sys");
     EXPECT_EQ(view.files, std::vector<std::string>{"a"});

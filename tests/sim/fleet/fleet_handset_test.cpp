@@ -34,8 +34,8 @@ class FleetTest : public ::testing::Test {
     fleetsim::CSimHandset& H(int i = 0) { return fleet->Handset(i); }
     std::string Store(int i, const std::string& file) { return H(i).StoreDir() + "/" + file; }
 
-    // Opens the PDA interface and does what detection does.
-    std::unique_ptr<Client> Attach(int i = 0) {
+    // Opens the PDA interface and exchanges detection's handshake.
+    std::unique_ptr<Client> Handshake(int i = 0) {
         auto c = std::make_unique<Client>(H(i).PdaLinkPath());
         if (!c->IsOpen()) {
             ADD_FAILURE() << "cannot open " << H(i).PdaLinkPath();
@@ -46,7 +46,14 @@ class FleetTest : public ::testing::Test {
             ADD_FAILURE() << "no O K U D";
             return nullptr;
         }
-        c->Send(Command(13));
+        return c;
+    }
+    // Does what detection does.
+    std::unique_ptr<Client> Attach(int i = 0) {
+        auto c = Handshake(i);
+        if (c) {
+            c->Send(Command(13));
+        }
         return c;
     }
 
@@ -547,12 +554,10 @@ uint64_t SeedFor(const std::vector<simchaos::Fault>& faults, bool bNoModem) {
 TEST_F(FleetTest, AHostileHandsetSparesTheHandshakeThenFlipsABitOfAReply) {
     options.chaos = {true, SeedFor({simchaos::Fault::FlipBit}, false), 1.0};
     Start();
-    Client c(H().PdaLinkPath());
-    ASSERT_TRUE(c.IsOpen());
-    c.Send({'A', 'T', 'U', 'D'});
-    EXPECT_EQ(c.Read(4), (Bytes{'O', 'K', 'U', 'D'}));
-    c.Send(Command(11));
-    const Bytes reply = c.Read(4);
+    auto c = Handshake();
+    ASSERT_TRUE(c);
+    c->Send(Command(11));
+    const Bytes reply = c->Read(4);
     ASSERT_EQ(reply.size(), 4u);
     int bits = 0;
     for (size_t i = 0; i < 4; ++i) {
@@ -568,13 +573,11 @@ TEST_F(FleetTest, AHostileHandsetSparesTheHandshakeThenFlipsABitOfAReply) {
 TEST_F(FleetTest, AHostileHandsetsModemPortMayNeverAppear) {
     options.chaos = {true, SeedFor({simchaos::Fault::Drop, simchaos::Fault::Drop}, true), 1.0};
     Start();
-    Client c(H().PdaLinkPath());
-    ASSERT_TRUE(c.IsOpen());
-    c.Send({'A', 'T', 'U', 'D'});
-    EXPECT_EQ(c.Read(4), (Bytes{'O', 'K', 'U', 'D'}));
-    c.Send(Command(11));
-    c.Send(Command(15, 0x9CA80000));
-    EXPECT_TRUE(c.Read(8, 300ms).empty()) << "both replies dropped";
+    auto c = Handshake();
+    ASSERT_TRUE(c);
+    c->Send(Command(11));
+    c->Send(Command(15, 0x9CA80000));
+    EXPECT_TRUE(c->Read(8, 300ms).empty()) << "both replies dropped";
     EXPECT_TRUE(WaitFor([&] { return !IsLink(H().PdaLinkPath()); }));
     EXPECT_FALSE(WaitFor([&] { return IsLink(H().ModemLinkPath()); }, 800ms));
     const auto log = H().Log();
