@@ -93,7 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                                       : exp.ItemForPath(typed()));
                 break;
             case 1:
-                choose(chosen);
+                // A transfer starts only from the idle state: only then does
+                // its name count.
+                if (exp.Idle()) {
+                    choose(chosen);
+                }
                 exp.DumpSelectedFile(typed());
                 break;
             case 2:
@@ -105,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                 exp.ShowFileStatus(typed());
                 break;
             case 4:
-                choose(dumps);
+                if (exp.Idle()) {
+                    choose(dumps);
+                }
                 exp.DumpWholeNand();
                 break;
             case 5:
