@@ -163,11 +163,4 @@ bool ParseChaosOption(const std::vector<std::string>& args, size_t& i, ChaosOpti
     return true;
 }
 
-const char* ChaosUsage() {
-    return "  --chaos SEED           after the connection is set up, commit seeded random\n"
-           "                         faults on replies (flipped bit, dropped reply, extra\n"
-           "                         byte, cut reply, unplug), each traced on stderr\n"
-           "  --chaos-rate P         probability of a fault per reply (default 0.02)\n";
-}
-
 }  // namespace simchaos

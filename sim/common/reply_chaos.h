@@ -68,7 +68,11 @@ struct ChaosOptions {
 };
 bool ParseChaosOption(const std::vector<std::string>& args, size_t& i, ChaosOptions& options,
                       std::string& error, bool& bTaken);
-// The lines of the usage text.
-const char* ChaosUsage();
+// The options' lines of a usage text, a literal to go inside another.
+#define SIMCHAOS_USAGE                                                                \
+    "  --chaos SEED           after the connection is set up, commit seeded random\n" \
+    "                         faults on replies (flipped bit, dropped reply, extra\n" \
+    "                         byte, cut reply, unplug), each traced on stderr\n"      \
+    "  --chaos-rate P         probability of a fault per reply (default 0.02)\n"
 
 }  // namespace simchaos

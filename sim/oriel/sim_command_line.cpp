@@ -3,38 +3,35 @@
 namespace orielsim {
 
 const char* SimUsage() {
-    static const std::string usage =
-        std::string(
-            "usage: oriel_handset_sim --link PATH [options]\n"
-            "  --link PATH            make PATH a symbolic link to the handset's port\n"
-            "  --nor FILE             keep the 16 MB NOR in FILE (created erased if missing)\n"
-            "  --nand DIR             keep the NAND file system under DIR (created if missing;\n"
-            "                         metadata in DIR/.mfx-meta); default: a temporary directory\n"
-            "  --flash-id ID          NC0 (default), PC0 or 16 hex digits\n"
-            "  --unknown-flash        report a flash ID the downloader does not know\n"
-            "  --no-pace              answer at once instead of at the line rate\n"
-            "  --wrong STEP[:N]       answer a wrong byte at that step (N: item or occurrence)\n"
-            "  --stop-after STEP[:N]  go silent after answering that step\n"
-            "  --refuse-rate          answer the first 0xD9 after the rate change wrongly\n"
-            "  --refuse-mount         refuse the first NAND mount (same as --wrong mount-ack)\n"
-            "  --format-error         fail the first format with F2 (same as --wrong format)\n"
-            "  --status-error         fail the first status with F3 (same as --wrong status)\n"
-            "  --listing-error        end the first listing with E6 (same as --wrong listing)\n"
-            "  --verbose              trace every step on stderr (notices always go there)\n") +
-        simchaos::ChaosUsage() +
-        "Steps: grant challenge id-ack timeout-ack loadaddr-ack preloader-word\n"
-        "  startaddr-ack preloader-ready rate-sync length-sum dma-ready block-sum\n"
-        "  bootloader-ready cs0-sum flash-id sync crc-sum offset-sum nor-length-sum\n"
-        "  chunk-ack sector-sum download-end erase-sum dump-sum\n"
-        "  mount-ack mfx-crc-sum time-sum dir-sum dir-ack version-ack release-ack\n"
-        "  file-header-sum mfx-chunk-sum file-ack complete-ack unmount-ack format status\n"
-        "  listing read-size read-chunk-sum delete-ack file-status nand-dump-start\n"
-        "  nand-dump-sum nand-dump-end\n"
-        "  (dir-*, file-* and mfx-chunk-sum count from the mount; read-chunk-sum within\n"
-        "  the file; nand-dump-sum is the block 0..64063)\n"
-        "With --chaos the faults begin once the flash ID is sent and stop at the next\n"
-        "boot; an unplug closes the port and removes the link.\n";
-    return usage.c_str();
+    return "usage: oriel_handset_sim --link PATH [options]\n"
+           "  --link PATH            make PATH a symbolic link to the handset's port\n"
+           "  --nor FILE             keep the 16 MB NOR in FILE (created erased if missing)\n"
+           "  --nand DIR             keep the NAND file system under DIR (created if missing;\n"
+           "                         metadata in DIR/.mfx-meta); default: a temporary directory\n"
+           "  --flash-id ID          NC0 (default), PC0 or 16 hex digits\n"
+           "  --unknown-flash        report a flash ID the downloader does not know\n"
+           "  --no-pace              answer at once instead of at the line rate\n"
+           "  --wrong STEP[:N]       answer a wrong byte at that step (N: item or occurrence)\n"
+           "  --stop-after STEP[:N]  go silent after answering that step\n"
+           "  --refuse-rate          answer the first 0xD9 after the rate change wrongly\n"
+           "  --refuse-mount         refuse the first NAND mount (same as --wrong mount-ack)\n"
+           "  --format-error         fail the first format with F2 (same as --wrong format)\n"
+           "  --status-error         fail the first status with F3 (same as --wrong status)\n"
+           "  --listing-error        end the first listing with E6 (same as --wrong listing)\n"
+           "  --verbose              trace every step on stderr (notices always go "
+           "there)\n" SIMCHAOS_USAGE
+           "                         (from the flash ID on, until the next boot; an unplug\n"
+           "                         closes the port and removes the link)\n"
+           "Steps: grant challenge id-ack timeout-ack loadaddr-ack preloader-word\n"
+           "  startaddr-ack preloader-ready rate-sync length-sum dma-ready block-sum\n"
+           "  bootloader-ready cs0-sum flash-id sync crc-sum offset-sum nor-length-sum\n"
+           "  chunk-ack sector-sum download-end erase-sum dump-sum\n"
+           "  mount-ack mfx-crc-sum time-sum dir-sum dir-ack version-ack release-ack\n"
+           "  file-header-sum mfx-chunk-sum file-ack complete-ack unmount-ack format status\n"
+           "  listing read-size read-chunk-sum delete-ack file-status nand-dump-start\n"
+           "  nand-dump-sum nand-dump-end\n"
+           "  (dir-*, file-* and mfx-chunk-sum count from the mount; read-chunk-sum within\n"
+           "  the file; nand-dump-sum is the block 0..64063)\n";
 }
 
 // An ID no table knows: right manufacturer, DevID3 off by one.
