@@ -3,16 +3,29 @@
 # it only calls apt-get when something is missing.
 #   scripts/install-deps.sh              build and test
 #   scripts/install-deps.sh --packaging  also what builds and checks the Debian package
+#   scripts/install-deps.sh --fuzz       also what builds the fuzz targets
 set -euo pipefail
 
 # help2man writes the manual pages from the programs' --help at build time.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
     help2man gzip)
-if [ "${1:-}" = "--packaging" ]; then
-    # cpack's DEB generator needs dpkg-shlibdeps (dpkg-dev) and file; the
-    # check needs lintian, desktop-file-validate and man.
-    packages+=(dpkg-dev file lintian desktop-file-utils man-db)
-fi
+for arg in "$@"; do
+    case "$arg" in
+    --packaging)
+        # cpack's DEB generator needs dpkg-shlibdeps (dpkg-dev) and file; the
+        # check needs lintian, desktop-file-validate and man.
+        packages+=(dpkg-dev file lintian desktop-file-utils man-db)
+        ;;
+    --fuzz)
+        # clang and its libFuzzer runtime (scripts/fuzz.sh).
+        packages+=(clang libclang-rt-14-dev)
+        ;;
+    *)
+        echo "install-deps.sh: unknown option $arg (--packaging, --fuzz)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -169,7 +169,7 @@ int ComPort::Open(const std::string& strSettings) {
     tty::Purge(fd);
     m_hPort = fd;
     m_nPort = tty::DeviceNumber(settings.strDevice);
-    StoppableSleep(kComSettleTime);
+    StoppableSleep(m_settle);
     return 1;
 }
 

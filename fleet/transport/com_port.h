@@ -51,6 +51,8 @@ class ComPort {
 
     // Allocates the receive buffer; 1 on success.
     int Initialise();
+    // How long Open lets the line settle (kComSettleTime unless set).
+    void SetSettleTime(std::chrono::milliseconds settle) { m_settle = settle; }
     // 1 when the device is open and set up, 0 otherwise (nothing kept open).
     int Open(const std::string& strSettings);
     bool IsOpen() const { return m_hPort >= 0; }
@@ -79,6 +81,7 @@ class ComPort {
     int m_hPort = -1;
     std::string m_strDevice;
     int m_nOpenError = 0;
+    std::chrono::milliseconds m_settle = kComSettleTime;
     std::unique_ptr<uint8_t[]> m_receive;
 };
 

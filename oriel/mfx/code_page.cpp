@@ -49,6 +49,36 @@ bool Convert(const char* from, const char* to, const std::string& in, std::strin
     return true;
 }
 
+// glibc's converter lets UTF-8 forms of values past U+10FFFF and of
+// surrogates through; no handset name is made of them.
+bool WellFormedUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<uint8_t>(s[i]);
+        const size_t n = c < 0x80                 ? 0
+                         : c >= 0xC2 && c <= 0xDF ? 1
+                         : c >= 0xE0 && c <= 0xEF ? 2
+                         : c >= 0xF0 && c <= 0xF4 ? 3
+                                                  : 4;
+        if (n == 4 || s.size() - i <= n) {
+            return false;
+        }
+        uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
+        for (size_t k = 1; k <= n; ++k) {
+            const auto b = static_cast<uint8_t>(s[i + k]);
+            if ((b & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = (cp << 6) | (b & 0x3Fu);
+        }
+        if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += n + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 void SetAnsiCodePage(const std::string& name) {
@@ -68,7 +98,7 @@ NameConversion AnsiToUtf8(const std::string& ansi, std::string& utf8, int& nLeng
     // An embedded zero would cut the name short on the handset. The output
     // cap leaves room for the terminating zero.
     if (ansi.find('\0') != std::string::npos || nCap == 0 ||
-        !Convert(CurrentCodePage().c_str(), "UTF-8", ansi, out, nCap - 1)) {
+        !Convert(CurrentCodePage().c_str(), "UTF-8", ansi, out, nCap - 1) || !WellFormedUtf8(out)) {
         return NameConversion::NotConverted;
     }
     out.push_back('\0');
@@ -87,7 +117,8 @@ NameConversion Utf8ToAnsi(const std::string& utf8, std::string& ansi) {
         return NameConversion::TooLong;
     }
     std::string out;
-    if (!Convert("UTF-8", CurrentCodePage().c_str(), in, out, kExplorerNameCap)) {
+    if (!WellFormedUtf8(in) ||
+        !Convert("UTF-8", CurrentCodePage().c_str(), in, out, kExplorerNameCap)) {
         return NameConversion::NotConverted;
     }
     ansi = out;

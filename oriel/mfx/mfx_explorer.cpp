@@ -381,7 +381,9 @@ void CMfxExplorer::OnEntry() {
     if (zero != std::string::npos) {
         utf8.resize(zero);
     }
-    if (type != kTypeFile && type != kTypeDirectory) {
+    // An entry without a name is none the operator could act on; in the tree
+    // it would stand for its own parent's path.
+    if ((type != kTypeFile && type != kTypeDirectory) || utf8.empty()) {
         return;
     }
     std::string name;

@@ -85,8 +85,27 @@ struct CSimHandset::Impl {
         SideHost(Impl& d, CSimLine& line, bool& bHostOpen, const char* pTag)
             : m_d(d), m_line(line), m_bHostOpen(bHostOpen), m_pTag(pTag) {}
         void Send(const uint8_t* p, size_t n) override {
-            if (m_d.halt == Halt::None && m_bHostOpen) {
+            if (m_d.halt != Halt::None || !m_bHostOpen) {
+                return;
+            }
+            if (!m_d.bChaosArmed) {
                 m_line.Send(p, n);
+                // The detection handshake answered: the hostile mode begins.
+                m_d.bChaosArmed = m_d.config.pChaos != nullptr && m_d.pda.Record().nHandshakes > 0;
+                return;
+            }
+            std::vector<uint8_t> reply(p, p + n);
+            std::string trace;
+            const simchaos::Fault fault = m_d.config.pChaos->OnReply(reply, trace);
+            if (fault != simchaos::Fault::None) {
+                m_d.LogLine(m_pTag, trace, true);
+            }
+            if (fault == simchaos::Fault::Unplug) {
+                m_d.halt = Halt::Unplug;
+                m_d.bUnplugRequested = true;
+            }
+            if (!reply.empty()) {
+                m_line.Send(reply.data(), reply.size());
             }
         }
         void Log(const std::string& text) override { m_d.LogLine(m_pTag, text, false); }
@@ -147,6 +166,7 @@ struct CSimHandset::Impl {
     Halt halt = Halt::None;
     bool bUnplugRequested = false;
     bool bSilenceRequested = false;
+    bool bChaosArmed = false;
     std::optional<TimePoint> modemPublishAt;
     TimePoint started{};
     int hLog = -1;
@@ -203,7 +223,18 @@ void CSimHandset::Impl::Switch() {
         LogLine("MODEM", "the modem port will not appear (fault)", true);
         return;
     }
-    modemPublishAt = Clock::now() + std::chrono::milliseconds(config.settings.nModemDelayMs);
+    int nDelayMs = config.settings.nModemDelayMs;
+    if (bChaosArmed) {
+        std::string trace;
+        nDelayMs = config.pChaos->ModemPortDelay(nDelayMs, trace);
+        if (!trace.empty()) {
+            LogLine("MODEM", trace, true);
+        }
+        if (nDelayMs < 0) {
+            return;
+        }
+    }
+    modemPublishAt = Clock::now() + std::chrono::milliseconds(nDelayMs);
 }
 
 void CSimHandset::Impl::PublishModem() {
@@ -646,6 +677,11 @@ bool CHandsetFleet::Start(std::string& error) {
             }
         }
         c.fnLog = m_options.fnLog;
+        if (m_options.chaos.bOn) {
+            c.pChaos = std::make_shared<simchaos::CSeededChaos>(
+                simchaos::CSeededChaos::Derive(m_options.chaos.nSeed, static_cast<uint64_t>(n)),
+                m_options.chaos.dRate);
+        }
         auto handset = std::make_unique<CSimHandset>(std::move(c));
         if (!handset->Start(error)) {
             Stop();

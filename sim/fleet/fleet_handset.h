@@ -19,8 +19,10 @@
 // not call back into the handset.
 
 #include <memory>
+
 #include <string>
 #include <vector>
+#include "sim/common/reply_chaos.h"
 
 #include "sim/fleet/bin_stream.h"
 #include "sim/fleet/fleet_options.h"
@@ -48,6 +50,8 @@ class CSimHandset {
         std::string strStoreDir;  // this handset's own store folder; empty: memory only
         HandsetSettings settings;
         std::vector<Fault> faults;  // only those for this handset
+        // Faults on the replies after the detection handshake; null: none.
+        std::shared_ptr<simchaos::IReplyChaos> pChaos;
         std::function<void(int nHandset, const std::string& line, bool bNotice)> fnLog;
     };
 

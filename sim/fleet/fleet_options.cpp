@@ -45,7 +45,9 @@ const char* FleetUsage() {
            "  --unplug STEP[:N][@H] unplug the handset when item N of STEP arrives\n"
            "                        (@H: only handset H, from 1; default every handset)\n"
            "  --verbose             every log line on stderr (refusals and faults always)\n"
-           "  --help                this text\n"
+           "  --help                this text\n" SIMCHAOS_USAGE
+           "                         (per handset, after its detection handshake; also a late\n"
+           "                         or missing modem port)\n"
            "Steps and what N counts:\n"
            "  okud         detection handshakes (wrong: answers OKUX)\n"
            "  ram          PDA_WRITE_RAM packets (silent/unplug only)\n"
@@ -99,6 +101,13 @@ bool ParseFleetCommandLine(const std::vector<std::string>& args, FleetCommandLin
             return true;
         };
         uint64_t n = 0;
+        bool bChaos = false;
+        if (!simchaos::ParseChaosOption(args, i, cl.options.chaos, error, bChaos)) {
+            return false;
+        }
+        if (bChaos) {
+            continue;
+        }
         if (a == "--help" || a == "-h") {
             cl.bHelp = true;
         } else if (a == "--dir") {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/common/reply_chaos.h"
 #include "sim/fleet/fault_plan.h"
 #include "sim/fleet/sim_types.h"
 
@@ -42,6 +43,10 @@ struct FleetOptions {
     std::string strSerialPrefix = "FSIM";
     HandsetSettings settings;
     std::vector<Fault> faults;
+    // Hostile handsets: seeded random faults on each handset's replies after
+    // its detection handshake (a stream of its own per handset), and a late
+    // or missing modem port.
+    simchaos::ChaosOptions chaos;
     // Every log line of every handset (handset numbers from 1), on the
     // handset's thread; bNotice marks refusals, faults and link changes.
     std::function<void(int nHandset, const std::string& line, bool bNotice)> fnLog;

@@ -73,10 +73,31 @@ CHandsetContext::CHandsetContext(IHandsetWire& wire, CFaultPlan& faults, CNorFla
       m_record(record),
       m_options(options) {}
 
+void CHandsetContext::Emit(const uint8_t* p, size_t n, const char* pWhat) {
+    if (m_pChaos == nullptr || !m_bChaosArmed || m_bUnplug) {
+        if (!m_bUnplug) {
+            m_wire.Send(p, n);
+        }
+        return;
+    }
+    std::vector<uint8_t> reply(p, p + n);
+    std::string trace;
+    const simchaos::Fault fault = m_pChaos->OnReply(reply, trace);
+    if (fault != simchaos::Fault::None) {
+        Notice(trace + " [" + pWhat + "]");
+    }
+    if (fault == simchaos::Fault::Unplug) {
+        m_bUnplug = true;
+    }
+    if (!reply.empty()) {
+        m_wire.Send(reply.data(), reply.size());
+    }
+}
+
 void CHandsetContext::Answer(Step step, int nIndex, uint8_t byCorrect) {
     const CFaultPlan::Decision d = m_faults.Consult(step, nIndex);
     const uint8_t b = d.bSpoil ? Spoil(byCorrect) : byCorrect;
-    m_wire.Send(&b, 1);
+    Emit(&b, 1, StepName(step));
     Apply(step, d);
 }
 
@@ -86,8 +107,12 @@ void CHandsetContext::AnswerBytes(Step step, int nIndex, std::vector<uint8_t> by
     if (d.bSpoil && nSpoilAt < bytes.size()) {
         bytes[nSpoilAt] = Spoil(bytes[nSpoilAt]);
     }
-    m_wire.Send(bytes.data(), bytes.size());
+    Emit(bytes.data(), bytes.size(), StepName(step));
     Apply(step, d);
+    // The handset is identified from here on: the hostile mode begins.
+    if (step == Step::FlashIdReply) {
+        m_bChaosArmed = true;
+    }
 }
 
 CFaultPlan::Decision CHandsetContext::Decide(Step step, int nIndex) {
@@ -96,7 +121,7 @@ CFaultPlan::Decision CHandsetContext::Decide(Step step, int nIndex) {
 
 void CHandsetContext::Deliver(Step step, const CFaultPlan::Decision& d,
                               const std::vector<uint8_t>& bytes) {
-    m_wire.Send(bytes.data(), bytes.size());
+    Emit(bytes.data(), bytes.size(), StepName(step));
     Apply(step, d);
 }
 
@@ -112,7 +137,7 @@ void CHandsetContext::Apply(Step step, const CFaultPlan::Decision& d) {
 }
 
 void CHandsetContext::SendRaw(const uint8_t* p, size_t n) {
-    m_wire.Send(p, n);
+    Emit(p, n, "unnamed reply");
 }
 
 void CHandsetContext::Record(HandsetStage stage, uint8_t byCommand) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/common/reply_chaos.h"
 #include "sim/oriel/handset_options.h"
 
 namespace orielsim {
@@ -128,6 +129,13 @@ class CHandsetContext {
 
     bool TakeSilenceRequest();
 
+    // Hostile mode: the replies after the flash ID go through pChaos (not
+    // owned; null for none). A new boot disarms it.
+    void SetChaos(simchaos::IReplyChaos* pChaos) { m_pChaos = pChaos; }
+    void DisarmChaos() { m_bChaosArmed = false; }
+    // The chaos unplugged the handset: its port must go, and nothing more is sent.
+    bool Unplugged() const { return m_bUnplug; }
+
     IHandsetWire& Wire() { return m_wire; }
     CNorFlash& Nor() { return m_nor; }
     CNandStore& Nand() { return m_nand; }
@@ -136,6 +144,8 @@ class CHandsetContext {
 
   private:
     void Apply(Step step, const CFaultPlan::Decision& d);
+    // Every reply leaves through here; the chaos, when armed, may spoil it.
+    void Emit(const uint8_t* p, size_t n, const char* pWhat);
 
     IHandsetWire& m_wire;
     CFaultPlan& m_faults;
@@ -144,6 +154,9 @@ class CHandsetContext {
     HandsetRecord& m_record;
     const HandsetOptions& m_options;
     bool m_bSilence = false;
+    simchaos::IReplyChaos* m_pChaos = nullptr;
+    bool m_bChaosArmed = false;
+    bool m_bUnplug = false;
 };
 
 // A wrong byte for a right one: never equal to it.

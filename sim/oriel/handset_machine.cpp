@@ -46,6 +46,7 @@ void CHandsetMachine::PowerOff(const char* why) {
 void CHandsetMachine::Boot(TimePoint now) {
     ++m_nBootsThisPowerOn;
     ++m_ctx.Rec().nBoots;
+    m_ctx.DisarmChaos();
     m_stage = HandsetStage::BootRom;
     m_ctx.Wire().SetUart(115200, 11);  // the ROM talks 8E1
     m_rom.Boot(now);

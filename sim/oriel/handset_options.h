@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/common/reply_chaos.h"
+
 namespace orielsim {
 
 using FlashId = std::array<uint8_t, 8>;
@@ -117,6 +119,9 @@ struct HandsetOptions {
     // no faster than they would arrive on the wire.
     bool bPace = true;
     std::vector<Fault> faults;
+    // Hostile mode: seeded random faults on the replies once the flash is
+    // identified (until the next boot), each one a notice.
+    simchaos::ChaosOptions chaos;
 
     // Boot ROM: interval of the connect request 0x81 until the host answers.
     int nConnectIntervalMs = 50;

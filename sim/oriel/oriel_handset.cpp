@@ -50,6 +50,11 @@ struct COrielHandset::Impl {
           ctx(line, faults, nor, nand, record, options),
           machine(ctx) {
         nand.SetNoticeSink([this](const std::string& text) { ctx.Notice(text); });
+        if (options.chaos.bOn) {
+            chaos =
+                std::make_unique<simchaos::CSeededChaos>(options.chaos.nSeed, options.chaos.dRate);
+            ctx.SetChaos(chaos.get());
+        }
     }
 
     void Run();
@@ -64,6 +69,8 @@ struct COrielHandset::Impl {
     HandsetRecord record;
     CHandsetContext ctx;
     CHandsetMachine machine;
+    std::unique_ptr<simchaos::CSeededChaos> chaos;
+    bool bUnplugged = false;  // the chaos took the port away for good
 
     mutable std::mutex mutex;  // guards everything the thread changes
     std::thread thread;
@@ -183,6 +190,11 @@ void COrielHandset::Impl::Run() {
     std::vector<CPtyLine::RxByte> rx;
     bool bHostOpen = false;
     while (!bStop.load()) {
+        if (bUnplugged) {
+            pollfd wake{hWake, POLLIN, 0};
+            (void)poll(&wake, 1, -1);
+            continue;
+        }
         TimePoint now = Clock::now();
         std::optional<TimePoint> deadline;
         {
@@ -241,6 +253,13 @@ void COrielHandset::Impl::Run() {
         if (bHostOpen && !line.Pump(Clock::now())) {
             // The host went away under a write; the next read tells.
             line.DropPending();
+        }
+        if (ctx.Unplugged()) {
+            // Pulled out: the host's port hangs up and its link goes.
+            bUnplugged = true;
+            line.Close();
+            RemoveLink();
+            ctx.Notice("unplugged: the port is gone");
         }
     }
 }

@@ -18,7 +18,10 @@ const char* SimUsage() {
            "  --format-error         fail the first format with F2 (same as --wrong format)\n"
            "  --status-error         fail the first status with F3 (same as --wrong status)\n"
            "  --listing-error        end the first listing with E6 (same as --wrong listing)\n"
-           "  --verbose              trace every step on stderr (notices always go there)\n"
+           "  --verbose              trace every step on stderr (notices always go "
+           "there)\n" SIMCHAOS_USAGE
+           "                         (from the flash ID on, until the next boot; an unplug\n"
+           "                         closes the port and removes the link)\n"
            "Steps: grant challenge id-ack timeout-ack loadaddr-ack preloader-word\n"
            "  startaddr-ack preloader-ready rate-sync length-sum dma-ready block-sum\n"
            "  bootloader-ready cs0-sum flash-id sync crc-sum offset-sum nor-length-sum\n"
@@ -48,6 +51,13 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             return true;
         };
         std::string v;
+        bool bChaos = false;
+        if (!simchaos::ParseChaosOption(args, i, cl.options.chaos, error, bChaos)) {
+            return false;
+        }
+        if (bChaos) {
+            continue;
+        }
         if (a == "--help" || a == "-h") {
             cl.bHelp = true;
         } else if (a == "--link") {

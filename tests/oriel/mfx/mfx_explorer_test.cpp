@@ -48,14 +48,18 @@ class ExplorerWire : public ::testing::Test, protected testsupport::CWirePort {
             Reply({i + 1 < entries.size() ? uint8_t{0xCB} : uint8_t{0xE7}});
         }
     }
-    void OpenAndListRoot() {
+    // Opening: D9, the mount, then the root's listing of these entries.
+    void OpenAndList(const std::vector<Bytes>& entries) {
         exp.Open();
         ASSERT_EQ(Sent(1), Bytes{0xD9});
         Reply({0x00});
         ASSERT_EQ(Sent(1), Bytes{0xDA});
         Reply({0xDA});
         ASSERT_EQ(Sent(3), (Bytes{0xE5, 0x01, 0x2F}));
-        Listing(
+        Listing(entries);
+    }
+    void OpenAndListRoot() {
+        OpenAndList(
             {ListEntry(2, "."), ListEntry(2, ".."), ListEntry(2, "sys"), ListEntry(1, "boot.cfg")});
     }
     std::string m_dir;
@@ -73,6 +77,18 @@ TEST_F(ExplorerWire, OpeningMountsAndListsTheRoot) {
         view.log.ends_with("Searching the files... boot.cfg\r\n\r\n Read directory OK!\r\n"));
     EXPECT_TRUE(exp.Idle());
     EXPECT_TRUE(view.enabled);
+}
+
+// A listing entry with an empty name (a length byte of 0: the type byte
+// alone) is echoed like any other but is neither a directory nor a file: as a
+// tree item it would list its parent's path again.
+TEST_F(ExplorerWire, AnEntryWithoutANameIsLeftOut) {
+    OpenAndList(
+        {Bytes{0x00, 0x02}, ListEntry(2, "sys"), Bytes{0x01, 0x01, 0x00}, ListEntry(1, "a")});
+    ASSERT_EQ(view.tree.size(), 2u);
+    EXPECT_EQ(view.tree[1].text, "sys");
+    EXPECT_EQ(view.files, std::vector<std::string>{"a"});
+    EXPECT_TRUE(exp.Idle());
 }
 
 TEST_F(ExplorerWire, ASecondListingOfADirectoryAddsNoChildrenAgain) {

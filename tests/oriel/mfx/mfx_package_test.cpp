@@ -186,4 +186,25 @@ TEST(CodePage, ConvertsBothWaysAndRefusesOverlongNames) {
     SetAnsiCodePage("");
 }
 
+// The system's converter passes some byte sequences through that are no
+// Unicode: four-byte forms past U+10FFFF and the forms of surrogates. A name
+// with one is refused both ways, as any name that does not convert.
+TEST(CodePage, BytesThatAreNoUnicodeAreRefused) {
+    SetAnsiCodePage("UTF-8");
+    std::string utf8 = "kept";
+    int n = 0;
+    EXPECT_EQ(AnsiToUtf8("\xF4\xAF\xAF\x9Dys/", utf8, n, kPackageNameCap),
+              NameConversion::NotConverted);
+    EXPECT_EQ(AnsiToUtf8("a\xED\xA0\x80", utf8, n, kPackageNameCap), NameConversion::NotConverted);
+    EXPECT_EQ(utf8, "kept");
+    std::string ansi = "kept";
+    EXPECT_EQ(Utf8ToAnsi("\xF7\xBF\xBF\xBF", ansi), NameConversion::NotConverted);
+    EXPECT_EQ(Utf8ToAnsi("\xC0\xAF", ansi), NameConversion::NotConverted);  // an overlong '/'
+    EXPECT_EQ(ansi, "kept");
+    EXPECT_EQ(AnsiToUtf8("\xF0\x9F\x98\x80 \xC3\xA9", utf8, n, kPackageNameCap),
+              NameConversion::Ok);
+    EXPECT_EQ(Utf8ToAnsi("\xF4\x8F\xBF\xBF", ansi), NameConversion::Ok);  // U+10FFFF itself
+    SetAnsiCodePage("");
+}
+
 }  // namespace

@@ -4,10 +4,12 @@
 // modem's frames and blocks, and every fault.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/common/reply_chaos.h"
 #include "sim/fleet/fleet_handset.h"
 #include "tests/sim/fleet/fleet_test_support.h"
 
@@ -32,8 +34,8 @@ class FleetTest : public ::testing::Test {
     fleetsim::CSimHandset& H(int i = 0) { return fleet->Handset(i); }
     std::string Store(int i, const std::string& file) { return H(i).StoreDir() + "/" + file; }
 
-    // Opens the PDA interface and does what detection does.
-    std::unique_ptr<Client> Attach(int i = 0) {
+    // Opens the PDA interface and exchanges detection's handshake.
+    std::unique_ptr<Client> Handshake(int i = 0) {
         auto c = std::make_unique<Client>(H(i).PdaLinkPath());
         if (!c->IsOpen()) {
             ADD_FAILURE() << "cannot open " << H(i).PdaLinkPath();
@@ -44,7 +46,14 @@ class FleetTest : public ::testing::Test {
             ADD_FAILURE() << "no O K U D";
             return nullptr;
         }
-        c->Send(Command(13));
+        return c;
+    }
+    // Does what detection does.
+    std::unique_ptr<Client> Attach(int i = 0) {
+        auto c = Handshake(i);
+        if (c) {
+            c->Send(Command(13));
+        }
         return c;
     }
 
@@ -539,3 +548,65 @@ TEST_F(FleetTest, PacingHoldsTheHostToTheRate) {
 }
 
 }  // namespace
+
+// --- the hostile mode -------------------------------------------------------
+
+namespace {
+
+// A seed whose handset 1 first commits these faults, at rate 1, on its first
+// 4-byte replies, and then gives its modem port the delay asked for (a
+// negative one: never).
+uint64_t SeedFor(const std::vector<simchaos::Fault>& faults, bool bNoModem) {
+    for (uint64_t seed = 1;; ++seed) {
+        simchaos::CSeededChaos chaos(simchaos::CSeededChaos::Derive(seed, 1), 1.0);
+        bool bMatch = true;
+        for (const simchaos::Fault f : faults) {
+            Bytes reply(4, 0x55);
+            std::string trace;
+            bMatch = bMatch && chaos.OnReply(reply, trace) == f;
+        }
+        std::string trace;
+        if (bMatch && (chaos.ModemPortDelay(100, trace) < 0) == bNoModem) {
+            return seed;
+        }
+    }
+}
+
+}  // namespace
+
+// Detection's handshake is answered as always; the reply after it meets its
+// fault, and the log says which.
+TEST_F(FleetTest, AHostileHandsetSparesTheHandshakeThenFlipsABitOfAReply) {
+    options.chaos = {true, SeedFor({simchaos::Fault::FlipBit}, false), 1.0};
+    Start();
+    auto c = Handshake();
+    ASSERT_TRUE(c);
+    c->Send(Command(11));
+    const Bytes reply = c->Read(4);
+    ASSERT_EQ(reply.size(), 4u);
+    int bits = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        bits += __builtin_popcount(reply[i] ^ Word(11)[i]);
+    }
+    EXPECT_EQ(bits, 1);
+    const auto log = H().Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("chaos: flipped bit") != std::string::npos;
+    }));
+}
+
+TEST_F(FleetTest, AHostileHandsetsModemPortMayNeverAppear) {
+    options.chaos = {true, SeedFor({simchaos::Fault::Drop, simchaos::Fault::Drop}, true), 1.0};
+    Start();
+    auto c = Handshake();
+    ASSERT_TRUE(c);
+    c->Send(Command(11));
+    c->Send(Command(15, 0x9CA80000));
+    EXPECT_TRUE(c->Read(8, 300ms).empty()) << "both replies dropped";
+    EXPECT_TRUE(WaitFor([&] { return !IsLink(H().PdaLinkPath()); }));
+    EXPECT_FALSE(WaitFor([&] { return IsLink(H().ModemLinkPath()); }, 800ms));
+    const auto log = H().Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("chaos: the modem port will not appear") != std::string::npos;
+    }));
+}
