@@ -15,9 +15,11 @@
 #include "fleet/transport/slot_messages.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
+#include "fleet/ui/slot_history.h"
 #include "fleet/ui/slot_reset.h"
 #include "platform/event_loop.h"
 #include "platform/format.h"
+#include "platform/history/job_record.h"
 #include "platform/scripted_prompts.h"
 
 namespace fleetcli {
@@ -89,6 +91,8 @@ int CFleetCliRunner::Run() {
     selection.LoadPlatformProfiles();
     selection.OnPlatformSelected(m_options.nPlatform);
     board.SetProfile(selection.CurrentProfile());
+    fleet::CSlotHistory slotHistory;
+    slotHistory.SetRecorder(m_pRecorder, m_strStation, history::kFrontEndCommandLine);
 
     // The images, chosen as the operator would choose them in the window.
     auto choose = [&](int kind, const std::string& path) {
@@ -260,6 +264,7 @@ int CFleetCliRunner::Run() {
         }
         const fleet::SlotView& v = board.Slot(nSlot);
         if (v.nState != before && v.Ended()) {
+            slotHistory.SlotEnded(nSlot, v, static_cast<uint32_t>(m.wParam), slots, selection);
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
             (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
             saveLog(nSlot);
@@ -301,6 +306,7 @@ int CFleetCliRunner::Run() {
     request.fnStarted = [&](int i) {
         if (board.Slot(i).nState == fleet::kSlotReady) {
             board.SlotStarted(i);
+            slotHistory.SlotStarted(i, slots);
             ++nServed;
             report(i, 0);
         }

@@ -5,9 +5,14 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "cli/fleet/fleet_cli_options.h"
 #include "fleet/transport/slot_context.h"
+
+namespace history {
+class CHistoryRecorder;
+}
 
 namespace fleetcli {
 
@@ -17,6 +22,11 @@ class CFleetCliRunner {
     void SetWorkers(fleet::SlotWorker container, fleet::SlotWorker files);
     int Run();
     void Interrupt() { m_bInterrupted = true; }
+    // Where the slot jobs are recorded (nullptr: nowhere), under which station.
+    void SetHistory(history::CHistoryRecorder* pRecorder, std::string strStation) {
+        m_pRecorder = pRecorder;
+        m_strStation = std::move(strStation);
+    }
 
   private:
     const FleetCliOptions& m_options;
@@ -25,6 +35,8 @@ class CFleetCliRunner {
     fleet::SlotWorker m_container = nullptr;
     fleet::SlotWorker m_files = nullptr;
     std::atomic<bool> m_bInterrupted{false};
+    history::CHistoryRecorder* m_pRecorder = nullptr;
+    std::string m_strStation;
 };
 
 }  // namespace fleetcli

@@ -138,6 +138,12 @@ CMultiDownloadDlg::~CMultiDownloadDlg() {
     m_slots.JoinAll();
 }
 
+void CMultiDownloadDlg::SetHistory(history::CHistoryRecorder* pRecorder,
+                                   const history::HistoryConfig& config) {
+    m_history.SetRecorder(pRecorder, config);
+    m_pHistoryAction->setEnabled(m_history.Available());
+}
+
 void CMultiDownloadDlg::SetWorkers(SlotWorker container, SlotWorker files) {
     m_containerWorker = container;
     m_filesWorker = files;
@@ -170,6 +176,10 @@ void CMultiDownloadDlg::Build() {
     m_pSaveLogs = pOptions->addAction("Save slot logs...");
     m_pSaveLogs->setCheckable(true);
     connect(m_pSaveLogs, &QAction::triggered, this, [this](bool bOn) { ChooseLogFolder(bOn); });
+    m_pHistoryAction = pOptions->addAction("History...");
+    m_pHistoryAction->setEnabled(false);
+    connect(m_pHistoryAction, &QAction::triggered, this,
+            [this] { m_history.Show(this, m_prompts); });
     pMain->setMenuBar(pMenuBar);
 
     auto* pDetectBox = new QGroupBox(" Detect a device");
@@ -439,6 +449,7 @@ void CMultiDownloadDlg::StartDownloading() {
     request.fnStarted = [this](int i) {
         if (m_board.Slot(i).nState == kSlotReady) {
             m_board.SlotStarted(i);
+            m_history.Slots().SlotStarted(i, m_slots);
         }
         RefreshSlot(i);
     };
@@ -617,6 +628,8 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
     if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
         const SlotView& v = m_board.Slot(nMsgSlot);
         if (v.nState != nBefore && v.Ended()) {
+            m_history.Slots().SlotEnded(nMsgSlot, v, static_cast<uint32_t>(msg.wParam), m_slots,
+                                        m_selection);
             SaveSlotLog(nMsgSlot);
         }
         // Eight streaming workers post thousands of messages a second; each

@@ -14,6 +14,7 @@
 #include "fleet/transport/slot_launch.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
+#include "fleet/ui/window_history.h"
 #include "platform/qt_message_target.h"
 
 class QAction;
@@ -62,6 +63,11 @@ class CMultiDownloadDlg : public QDialog {
     void ShowSlotLog(int nSlot);
     void SetMultiDownload(bool bOn);
     void SetStartImmediately(bool bOn);
+    // The flash history: where slot jobs are recorded, what "History..." shows.
+    void SetHistory(history::CHistoryRecorder* pRecorder, const history::HistoryConfig& config);
+    CWindowHistory& History() { return m_history; }
+    // A line of the history's own in the log.
+    void HistoryNotice(const std::string& text) { Log(text + "\r\n"); }
 
     CSlotBoard& Board() { return m_board; }
     CFleetSlots& Slots() { return m_slots; }
@@ -124,6 +130,8 @@ class CMultiDownloadDlg : public QDialog {
     QCheckBox* m_pStartImmediately = nullptr;
     QCheckBox* m_pMulti = nullptr;
     QAction* m_pSaveLogs = nullptr;
+    QAction* m_pHistoryAction = nullptr;
+    CWindowHistory m_history;
     QGroupBox* m_pImages = nullptr;
     QComboBox* m_pPlatform = nullptr;
     CColorLabel* m_pPlatformLabel = nullptr;

@@ -51,6 +51,20 @@ bool ResolveHistoryConfig(const HistoryProgram& program, const std::string& strU
     return true;
 }
 
+bool ResolveForRecording(const HistoryProgram& program, const std::string& strUrlOption,
+                         const std::string& strSettingsFile, HistoryConfig& config,
+                         std::string& warning, std::string& error) {
+    if (ResolveHistoryConfig(program, strUrlOption, strSettingsFile, config, error)) {
+        return true;
+    }
+    if (!strUrlOption.empty()) {
+        return false;
+    }
+    warning = "history: " + error + "; recording into " + DefaultDatabasePath() + " instead";
+    error.clear();
+    return ResolveHistoryConfig(program, DefaultDatabasePath(), strSettingsFile, config, error);
+}
+
 std::unique_ptr<CHistoryRecorder> StartRecorder(const HistoryConfig& config,
                                                 std::function<void(const std::string&)> fnNotice) {
     if (config.target.IsOff()) {

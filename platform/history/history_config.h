@@ -41,6 +41,14 @@ bool ResolveHistoryConfig(const HistoryProgram& program, const std::string& strU
                           const std::string& strSettingsFile, HistoryConfig& config,
                           std::string& error);
 
+// For a program about to run jobs, which must be recorded and must not
+// fail for the history's sake: a --history that names no database is an
+// error (nothing is run); a setting that names none is said in warning and
+// the local file used instead.
+bool ResolveForRecording(const HistoryProgram& program, const std::string& strUrlOption,
+                         const std::string& strSettingsFile, HistoryConfig& config,
+                         std::string& warning, std::string& error);
+
 // <AppDataLocation>/history.sqlite; the program's organisation and
 // application names must be set (QCoreApplication) before.
 std::string DefaultDatabasePath();

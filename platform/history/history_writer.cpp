@@ -1,5 +1,7 @@
 #include "platform/history/history_writer.h"
 
+#include <sys/stat.h>
+
 #include "platform/format.h"
 
 namespace history {
@@ -18,6 +20,12 @@ void CHistoryWriter::Notice(const std::string& text) const {
     if (m_options.fnNotice) {
         m_options.fnNotice(text);
     }
+}
+
+bool CHistoryWriter::SpoolExists() const {
+    // Made when a record first has to wait, not before.
+    struct stat st {};
+    return m_spool.IsOpen() || stat(m_options.strSpoolPath.c_str(), &st) == 0;
 }
 
 bool CHistoryWriter::OpenSpool() {
@@ -126,7 +134,7 @@ void CHistoryWriter::Deliver(JobRecord record) {
     }
     // Older records for this database still wait: this one goes behind them.
     std::string error;
-    const bool bQueued = OpenSpool() && m_spool.Count(url, error) > 0;
+    const bool bQueued = SpoolExists() && OpenSpool() && m_spool.Count(url, error) > 0;
     if (bQueued || d->bDown || !m_held.empty()) {
         SpoolRecord(record, url);
         if (!d->bDown) {
@@ -214,7 +222,7 @@ void CHistoryWriter::Replay(bool bForce) {
     }
     std::vector<std::string> urls;
     std::string error;
-    if (!OpenSpool() || !m_spool.Destinations(urls, error)) {
+    if (!SpoolExists() || !OpenSpool() || !m_spool.Destinations(urls, error)) {
         return;
     }
     const Clock::time_point now = Clock::now();

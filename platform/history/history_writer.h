@@ -51,6 +51,7 @@ class CHistoryWriter {
     void MarkDown(Destination& d, const std::string& error);
     void MarkUp(Destination& d, int64_t nSent);
     bool SpoolRecord(const JobRecord& record, const std::string& strUrl);
+    bool SpoolExists() const;
     bool OpenSpool();
     void ReplayOne(Destination& d);
     void Notice(const std::string& text) const;

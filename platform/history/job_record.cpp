@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QUuid>
 #include <array>
+#include <filesystem>
 
 namespace history {
 
@@ -47,7 +48,10 @@ bool StatFile(const std::string& strPath, int64_t& nSize, int64_t& nMtimeNs) {
 ImageRef SeenImage(std::string strRole, std::string strPath, int64_t nOffset, int64_t nLength) {
     ImageRef image;
     image.strRole = std::move(strRole);
-    image.strPath = std::move(strPath);
+    // Relative to where the program ran, which the record does not keep.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(strPath, ec);
+    image.strPath = ec || strPath.empty() ? std::move(strPath) : absolute.string();
     image.nOffset = nOffset;
     image.nLength = nLength;
     if (!StatFile(image.strPath, image.nSeenSize, image.nSeenMtimeNs)) {

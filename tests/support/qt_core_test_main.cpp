@@ -1,4 +1,4 @@
-// GoogleTest main for the history suites: a QCoreApplication (Qt SQL loads
+// GoogleTest main for suites that use the flash history: a QCoreApplication (Qt SQL loads
 // its drivers through it) and data and settings folders of its own, so that
 // no test touches the user's history, and nothing is left behind.
 #include <gtest/gtest.h>
