@@ -1,10 +1,14 @@
-// GoogleTest main for suites that use the flash history: a QCoreApplication (Qt SQL loads
-// its drivers through it) and data and settings folders of its own, so that
-// no test touches the user's history, and nothing is left behind.
+// GoogleTest main for suites that use the flash history: a QCoreApplication
+// (Qt SQL loads its drivers through it; a QApplication with
+// ORIEL_TEST_WIDGETS) and data and settings folders of its own, so that no
+// test touches the user's history, and nothing is left behind.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <QCoreApplication>
+#ifdef ORIEL_TEST_WIDGETS
+#include <QApplication>
+#endif
 #include <filesystem>
 #include <string>
 
@@ -18,7 +22,13 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
     int nResult = 0;
     {
+#ifdef ORIEL_TEST_WIDGETS
+        qputenv("QT_QPA_PLATFORM",
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        QApplication app(argc, argv);
+#else
         QCoreApplication app(argc, argv);
+#endif
         QCoreApplication::setOrganizationName(QStringLiteral("ORIEL Tools"));
         QCoreApplication::setApplicationName(QStringLiteral("history_tests"));
         ::testing::InitGoogleTest(&argc, argv);
