@@ -3,11 +3,18 @@
 # it only calls apt-get when something is missing.
 #   scripts/install-deps.sh              build and test
 #   scripts/install-deps.sh --packaging  also what builds and checks the Debian package
+#   scripts/install-deps.sh --postgres   also the PostgreSQL server (scripts/history-pg-check.sh)
 set -euo pipefail
 
 # help2man writes the manual pages from the programs' --help at build time.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
     help2man gzip)
+# The flash history: Qt's SQLite and PostgreSQL drivers, zlib for the CRC-32 of images.
+packages+=(libqt6sql6-sqlite libqt6sql6-psql zlib1g-dev)
+if [ "${1:-}" = "--postgres" ]; then
+    # The flash history's CI step runs a PostgreSQL server of its own.
+    packages+=(postgresql)
+fi
 if [ "${1:-}" = "--packaging" ]; then
     # cpack's DEB generator needs dpkg-shlibdeps (dpkg-dev) and file; the
     # check needs lintian, desktop-file-validate and man.

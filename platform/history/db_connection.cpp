@@ -96,7 +96,9 @@ bool CDbConnection::Open(const HistoryTarget& target, std::string& error) {
     }
     m_bOpen = true;
     if (!m_bPostgres) {
+        // A commit is one write to the log, and readers do not wait for writers.
         std::string ignored;
+        ExecPlain(QStringLiteral("PRAGMA journal_mode = WAL"), ignored);
         ExecPlain(QStringLiteral("PRAGMA foreign_keys = ON"), ignored);
     }
     return true;

@@ -61,7 +61,7 @@ QStringList Version2() {
         QStringLiteral("ALTER TABLE jobs DROP COLUMN log"),
         QStringLiteral("CREATE INDEX jobs_started_at ON jobs (started_at)"),
         QStringLiteral("CREATE INDEX jobs_station ON jobs (station)"),
-        QStringLiteral("CREATE INDEX jobs_program_slot ON jobs (program, slot)"),
+        QStringLiteral("CREATE INDEX jobs_program_started_at ON jobs (program, started_at)"),
         QStringLiteral("CREATE INDEX job_images_sha256 ON job_images (sha256)"),
     };
 }

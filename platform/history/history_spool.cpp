@@ -1,6 +1,11 @@
 #include "platform/history/history_spool.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace history {
 
@@ -13,6 +18,14 @@ QString Q(const std::string& s) {
 }  // namespace
 
 bool CHistorySpool::Open(const std::string& strPath, std::string& error) {
+    // Made the owner's alone before SQLite opens it: its log files take the
+    // same mode.
+    QDir().mkpath(QFileInfo(Q(strPath)).absolutePath());
+    const int fd = ::open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    QFile::setPermissions(Q(strPath), QFile::ReadOwner | QFile::WriteOwner);
     HistoryTarget target;
     target.kind = HistoryTarget::Kind::Sqlite;
     target.strPath = strPath;
@@ -20,7 +33,6 @@ bool CHistorySpool::Open(const std::string& strPath, std::string& error) {
     if (!m_db.Open(target, error)) {
         return false;
     }
-    QFile::setPermissions(Q(strPath), QFile::ReadOwner | QFile::WriteOwner);
     if (!m_db.ExecPlain(QStringLiteral("CREATE TABLE IF NOT EXISTS spool ("
                                        "seq INTEGER PRIMARY KEY AUTOINCREMENT, "
                                        "destination TEXT NOT NULL, "

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QSqlQuery>
+#include <algorithm>
 #include <map>
 
 #include "platform/history/history_schema.h"
@@ -218,30 +219,56 @@ bool CHistoryStore::Query(const HistoryFilter& filter, std::vector<JobRow>& rows
     if (rows.empty()) {
         return true;
     }
-    // The images of the same jobs, by the same filter.
-    QVariantList imageValues;
-    const QString imageWhere = Where(filter, imageValues);
-    QSqlQuery qi;
-    if (!m_db.Exec(QStringLiteral("SELECT i.job_id, i.role, i.path, i.size, i.crc32, i.sha256, "
-                                  "i.note FROM job_images i JOIN jobs j ON j.id = i.job_id") +
-                       imageWhere + QStringLiteral(" ORDER BY i.job_id, i.position"),
-                   imageValues, error, &qi)) {
-        return false;
-    }
-    while (qi.next()) {
-        const auto it = index.find(qi.value(0).toLongLong());
-        if (it == index.end()) {
-            continue;  // beyond the limit
+    // The images of the same jobs: by the same filter for all of them, by
+    // their ids for the newest few.
+    auto take = [&](QSqlQuery& qi) {
+        while (qi.next()) {
+            const auto it = index.find(qi.value(0).toLongLong());
+            if (it == index.end()) {
+                continue;
+            }
+            ImageRef i;
+            i.strRole = S(qi.value(1));
+            i.strPath = S(qi.value(2));
+            i.bHashed = !qi.value(3).isNull();
+            i.nSize = i.bHashed ? qi.value(3).toLongLong() : -1;
+            i.strCrc32 = S(qi.value(4));
+            i.strSha256 = S(qi.value(5));
+            i.strNote = S(qi.value(6));
+            rows[it->second].record.images.push_back(std::move(i));
         }
-        ImageRef i;
-        i.strRole = S(qi.value(1));
-        i.strPath = S(qi.value(2));
-        i.bHashed = !qi.value(3).isNull();
-        i.nSize = i.bHashed ? qi.value(3).toLongLong() : -1;
-        i.strCrc32 = S(qi.value(4));
-        i.strSha256 = S(qi.value(5));
-        i.strNote = S(qi.value(6));
-        rows[it->second].record.images.push_back(std::move(i));
+    };
+    const QString columns = QStringLiteral(
+        "SELECT i.job_id, i.role, i.path, i.size, i.crc32, i.sha256, i.note FROM job_images i");
+    if (filter.nLimit <= 0) {
+        QVariantList imageValues;
+        const QString imageWhere = Where(filter, imageValues);
+        QSqlQuery qi;
+        if (!m_db.Exec(columns + QStringLiteral(" JOIN jobs j ON j.id = i.job_id") + imageWhere +
+                           QStringLiteral(" ORDER BY i.job_id, i.position"),
+                       imageValues, error, &qi)) {
+            return false;
+        }
+        take(qi);
+        return true;
+    }
+    constexpr size_t kChunk = 500;
+    for (size_t first = 0; first < rows.size(); first += kChunk) {
+        const size_t n = std::min(kChunk, rows.size() - first);
+        QVariantList ids;
+        for (size_t k = 0; k < n; ++k) {
+            ids << static_cast<qlonglong>(rows[first + k].nId);
+        }
+        QStringList marks;
+        marks.fill(QStringLiteral("?"), static_cast<qsizetype>(n));
+        QSqlQuery qi;
+        if (!m_db.Exec(columns + QStringLiteral(" WHERE i.job_id IN (") +
+                           marks.join(QLatin1Char(',')) +
+                           QStringLiteral(") ORDER BY i.job_id, i.position"),
+                       ids, error, &qi)) {
+            return false;
+        }
+        take(qi);
     }
     return true;
 }
