@@ -36,6 +36,8 @@ int CDownloaderApp::Run() {
         [&dlg](const std::string& text) { dlg.AppendLog("\r\n** " + text + " **\r\n"); }, config);
     dlg.SetHistory(recorder.get(), config);
     dlg.exec();
+    // An operation under way ends as Stop would end it, and is recorded so.
+    dlg.Session().Stop();
     return 0;
 }
 

@@ -10,10 +10,10 @@
 #include <QJsonObject>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "sim/fleet/fleet_handset.h"
 #include "sim/oriel/oriel_handset.h"
+#include "tests/support/random_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
 
@@ -39,13 +39,9 @@ class HistoryCli : public ::testing::Test {
   protected:
     std::string File(const std::string& name) const { return (m_dir.Path() / name).string(); }
     void WriteRandom(const std::string& name, size_t n) {
-        std::vector<char> b(n);
-        std::mt19937 rng(static_cast<unsigned>(n));
-        for (char& c : b) {
-            c = static_cast<char>(rng());
-        }
+        const std::vector<uint8_t> b = testsupport::RandomBytes(n, static_cast<unsigned>(n));
         std::ofstream(File(name), std::ios::binary)
-            .write(b.data(), static_cast<std::streamsize>(n));
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(n));
     }
     // The simulated single handset on a link.
     void StartOriel() {

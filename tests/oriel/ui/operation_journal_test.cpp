@@ -7,13 +7,13 @@
 #include <QCryptographicHash>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "oriel/engine/nor_sectors.h"
 #include "oriel/mfx/code_page.h"
 #include "platform/history/history_recorder.h"
 #include "platform/history/history_store.h"
 #include "tests/platform/history/history_test_support.h"
+#include "tests/support/random_bytes.h"
 #include "tests/support/recording_explorer_view.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_session.h"
@@ -25,15 +25,7 @@ using Bytes = std::vector<uint8_t>;
 using history::JobRecord;
 using orielsim::Fault;
 using orielsim::Step;
-
-Bytes Random(size_t n, unsigned seed) {
-    Bytes b(n);
-    std::mt19937 rng(seed);
-    for (uint8_t& x : b) {
-        x = static_cast<uint8_t>(rng());
-    }
-    return b;
-}
+using testsupport::RandomBytes;
 
 std::string Sha256(const Bytes& b) {
     return QCryptographicHash::hash(QByteArrayView(b.data(), static_cast<qsizetype>(b.size())),
@@ -101,7 +93,7 @@ class OperationJournal : public ::testing::Test, protected testsupport::CSimSess
 
 TEST_F(OperationJournal, ADownloadAndItsVerificationAreTwoRecordsWithTheImagesHashes) {
     Identify();
-    const Bytes image = Random(300000, 1);
+    const Bytes image = RandomBytes(300000, 1);
     auto& c = session.Download().m_controls;
     c.astrBinPath[2] = Write("main.bin", image);
     c.bVerify = true;
@@ -145,7 +137,8 @@ TEST_F(OperationJournal, ADownloadAndItsVerificationAreTwoRecordsWithTheImagesHa
 
 TEST_F(OperationJournal, AllDownloadIsOneRecordOfItsThreeImages) {
     Identify();
-    const Bytes boot = Random(40000, 2), main = Random(300000, 3), bp = Random(6144, 4);
+    const Bytes boot = RandomBytes(40000, 2), main = RandomBytes(300000, 3),
+                bp = RandomBytes(6144, 4);
     auto& c = session.Download().m_controls;
     c.astrBinPath[1] = Write("a.bin", boot);
     c.astrBinPath[2] = Write("b.bin", main);
@@ -168,7 +161,7 @@ TEST_F(OperationJournal, AFailedSectorIsRecordedWithTheStepAndTheBytesWrittenBef
     orielsim::HandsetOptions o;
     o.faults.push_back({Fault::Kind::WrongReply, Step::SectorSum, 5});  // the image's second sector
     Identify(o);
-    session.Download().m_controls.astrBinPath[2] = Write("main.bin", Random(600000, 5));
+    session.Download().m_controls.astrBinPath[2] = Write("main.bin", RandomBytes(600000, 5));
     ASSERT_TRUE(session.Download().DownloadMainBinary());
     ASSERT_TRUE(RunToIdle());
     const std::vector<JobRecord> r = Records();
@@ -186,7 +179,7 @@ TEST_F(OperationJournal, AnOperationThatStopsWithoutFinishingIsRecordedAsFailedA
     orielsim::HandsetOptions o;
     o.faults.push_back({Fault::Kind::WrongReply, Step::DownloadEnd, 0});
     Identify(o);
-    session.Download().m_controls.astrBinPath[2] = Write("main.bin", Random(5000, 6));
+    session.Download().m_controls.astrBinPath[2] = Write("main.bin", RandomBytes(5000, 6));
     ASSERT_TRUE(session.Download().DownloadMainBinary());
     ASSERT_TRUE(RunToIdle());
     // "Not Complete!" leaves the engine idle without FinishOperation.
@@ -250,7 +243,7 @@ TEST_F(OperationJournal, APortThatGoesAwayIsTheReasonOfTheFailure) {
 TEST_F(OperationJournal, APackageAndAFileReadBackThroughTheExplorerAreRecorded) {
     oriel::SetAnsiCodePage("ISO-8859-1");
     Identify();
-    const Bytes data = Random(20000, 7);
+    const Bytes data = RandomBytes(20000, 7);
     Write("pkg.mfx", data);
     std::ofstream(File("pkg.cfg"), std::ios::binary)
         << "MFXVERSION : PROJ-0001-ABCDEF\r\nMFXRELEASEVERSION : REL-2008-001\r\n"
