@@ -4,11 +4,14 @@
 #   scripts/install-deps.sh              build and test
 #   scripts/install-deps.sh --packaging  also what builds and checks the Debian package
 #   scripts/install-deps.sh --fuzz       also what builds the fuzz targets
+#   scripts/install-deps.sh --postgres   also the PostgreSQL server (scripts/history-pg-check.sh)
 set -euo pipefail
 
 # help2man writes the manual pages from the programs' --help at build time.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
     help2man gzip)
+# The flash history: Qt's SQLite and PostgreSQL drivers, zlib for the CRC-32 of images.
+packages+=(libqt6sql6-sqlite libqt6sql6-psql zlib1g-dev)
 for arg in "$@"; do
     case "$arg" in
     --packaging)
@@ -20,8 +23,12 @@ for arg in "$@"; do
         # clang and its libFuzzer runtime (scripts/fuzz.sh).
         packages+=(clang libclang-rt-14-dev)
         ;;
+    --postgres)
+        # The flash history's CI step runs a PostgreSQL server of its own.
+        packages+=(postgresql)
+        ;;
     *)
-        echo "install-deps.sh: unknown option $arg (--packaging, --fuzz)" >&2
+        echo "install-deps.sh: unknown option $arg (--packaging, --fuzz, --postgres)" >&2
         exit 2
         ;;
     esac

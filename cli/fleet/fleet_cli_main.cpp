@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -12,14 +13,24 @@
 #include "cli/fleet/fleet_cli_ports.h"
 #include "cli/fleet/fleet_cli_runner.h"
 #include "fleet/ui/workers.h"
+#include "platform/history/history_command.h"
 #include "platform/version.h"
 
 int main(int argc, char** argv) {
     if (platform::PrintVersionIfAsked(argc, argv, "fleet_cli")) {
         return 0;
     }
+    // Qt SQL finds its drivers through the application object; the names
+    // place the history with the window's.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(history::kSettingsOrganisation);
+    QCoreApplication::setApplicationName(history::kFleetHistory.pszProgram);
     std::setlocale(LC_ALL, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "history") {
+        return history::RunHistoryCommand(history::kFleetHistory, {args.begin() + 1, args.end()},
+                                          stdout, stderr);
+    }
     fleetcli::FleetCliOptions options;
     std::string error;
     if (!fleetcli::ParseFleetCliOptions(args, options, error)) {
@@ -33,6 +44,20 @@ int main(int argc, char** argv) {
     if (options.bListPorts) {
         return fleetcli::ListPorts(options, stdout);
     }
+    history::HistoryConfig historyConfig;
+    std::string warning;
+    if (!history::ResolveForRecording(history::kFleetHistory, options.strHistory, {}, historyConfig,
+                                      warning, error)) {
+        std::fprintf(stderr, "fleet_cli: %s\n", error.c_str());
+        return 2;
+    }
+    if (!warning.empty()) {
+        std::fprintf(stderr, "fleet_cli: %s\n", warning.c_str());
+    }
+    // The records are written on their own thread; a slot never waits for them.
+    const std::unique_ptr<history::CHistoryRecorder> recorder = history::StartRecorder(
+        historyConfig,
+        [](const std::string& text) { std::fprintf(stderr, "fleet_cli: %s\n", text.c_str()); });
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
@@ -57,6 +82,7 @@ int main(int argc, char** argv) {
     detection.strModemPattern = options.strModemPattern;
     fleet::UseDetectionForModemPorts(detection);
     runner.SetWorkers(fleet::ContainerWorker(), fleet::FilesWorker());
+    runner.SetHistory(recorder.get(), historyConfig.strStation);
     std::atomic<bool> bDone{false};
     std::thread watcher([&] {
         int n = 0;

@@ -10,6 +10,7 @@ namespace fleetcli {
 const char* FleetCliUsage() {
     return "Usage: fleet_cli --watch DIR [options]\n"
            "  or:  fleet_cli --list-ports [--watch DIR] [--pda-pattern P] [--modem-pattern P]\n"
+           "  or:  fleet_cli history [--help] [options]   the jobs recorded (flash history)\n"
            "  or:  fleet_cli --help | --version\n"
            "Options:\n"
            "  --list-ports            list the links of the device folder (default\n"
@@ -33,6 +34,9 @@ const char* FleetCliUsage() {
            "                          else (the summary goes to stderr)\n"
            "  --log-dir DIR           write each slot's log there when it ends (made if\n"
            "                          missing)\n"
+           "  --history URL           record the jobs there (default: setting\n"
+           "                          History/Database, else a file in the user's data\n"
+           "                          folder; 'off': not at all)\n"
            "  --pda-pattern P / --modem-pattern P   link names of the two interfaces\n"
            "  --vendor-id HEX         take only PDA interfaces of this USB vendor\n"
            "Exit status: 0 when COUNT handsets finished and none failed, 1 otherwise, 2 usage,\n"
@@ -140,6 +144,8 @@ bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions&
             ok = number(1, 86400, o.nTimeoutSeconds);
         } else if (a == "--json") {
             o.bJson = true;
+        } else if (a == "--history") {
+            ok = value(o.strHistory);
         } else if (a == "--log-dir") {
             ok = value(o.strLogDir);
         } else if (a == "--pda-pattern") {

@@ -22,6 +22,7 @@ struct FleetCliOptions {
     int nTimeoutSeconds = 1800;
     bool bJson = false;
     std::string strLogDir;
+    std::string strHistory;  // --history: where jobs are recorded (default: the settings')
     std::string strPdaPattern = "usb-*-if01*";
     std::string strModemPattern = "usb-*-if00*";
     std::string strVendorId;  // normalised; empty: any vendor

@@ -17,9 +17,11 @@
 #include "fleet/transport/tty_device.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
+#include "fleet/ui/slot_history.h"
 #include "fleet/ui/slot_reset.h"
 #include "platform/event_loop.h"
 #include "platform/format.h"
+#include "platform/history/job_record.h"
 #include "platform/scripted_prompts.h"
 
 namespace fleetcli {
@@ -92,6 +94,8 @@ int CFleetCliRunner::Run() {
     selection.LoadPlatformProfiles();
     selection.OnPlatformSelected(m_options.nPlatform);
     board.SetProfile(selection.CurrentProfile());
+    fleet::CSlotHistory slotHistory;
+    slotHistory.SetRecorder(m_pRecorder, m_strStation, history::kFrontEndCommandLine);
 
     // The images, chosen as the operator would choose them in the window.
     auto choose = [&](int kind, const std::string& path) {
@@ -234,6 +238,7 @@ int CFleetCliRunner::Run() {
     std::array<bool, fleet::kBoardSlots> workerEnded;
     workerEnded.fill(true);
     int nWorkersRunning = 0;
+    std::array<uint32_t, fleet::kBoardSlots> endCode{};
     // Whether any link of the handset is in the folder.
     auto attached = [&](const std::string& strDevice) {
         for (const std::string& pattern : {config.pdaClass.strPattern, config.strModemPattern}) {
@@ -310,6 +315,9 @@ int CFleetCliRunner::Run() {
             --nWorkersRunning;
             const fleet::SlotView& v = board.Slot(nSlot);
             if (v.Ended()) {
+                // Recorded now that the worker has ended: its log is whole.
+                slotHistory.SlotEnded(nSlot, v, endCode[static_cast<size_t>(nSlot)], slots,
+                                      selection);
                 saveLog(nSlot);
                 // Unplugged before its end was known: free now.
                 if (!attached(v.strDeviceName)) {
@@ -356,6 +364,7 @@ int CFleetCliRunner::Run() {
         printLog();
         const fleet::SlotView& v = board.Slot(nSlot);
         if (v.nState != before && v.Ended()) {
+            endCode[static_cast<size_t>(nSlot)] = static_cast<uint32_t>(m.wParam);
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
             (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
         }
@@ -400,6 +409,7 @@ int CFleetCliRunner::Run() {
         ++nWorkersRunning;
         if (board.Slot(i).nState == fleet::kSlotReady) {
             board.SlotStarted(i);
+            slotHistory.SlotStarted(i, slots);
             ++nServed;
             report(i, 0);
         }

@@ -10,6 +10,10 @@
 #include "cli/fleet/fleet_cli_options.h"
 #include "fleet/transport/slot_context.h"
 
+namespace history {
+class CHistoryRecorder;
+}
+
 namespace fleetcli {
 
 class CFleetCliRunner {
@@ -21,6 +25,11 @@ class CFleetCliRunner {
     void SetProgramPath(std::string strPath) { m_strProgramPath = std::move(strPath); }
     int Run();
     void Interrupt() { m_bInterrupted = true; }
+    // Where the slot jobs are recorded (nullptr: nowhere), under which station.
+    void SetHistory(history::CHistoryRecorder* pRecorder, std::string strStation) {
+        m_pRecorder = pRecorder;
+        m_strStation = std::move(strStation);
+    }
 
   private:
     const FleetCliOptions& m_options;
@@ -30,6 +39,8 @@ class CFleetCliRunner {
     fleet::SlotWorker m_files = nullptr;
     std::string m_strProgramPath;
     std::atomic<bool> m_bInterrupted{false};
+    history::CHistoryRecorder* m_pRecorder = nullptr;
+    std::string m_strStation;
 };
 
 }  // namespace fleetcli

@@ -13,6 +13,7 @@ namespace orielcli {
 const char* CliUsage() {
     return "Usage: oriel_cli [options] COMMAND [COMMAND ...]\n"
            "  or:  oriel_cli --list-ports [--settings FILE]\n"
+           "  or:  oriel_cli history [--help] [options]   the jobs recorded (flash history)\n"
            "  or:  oriel_cli --help | --version\n"
            "Commands (run in order on one connection):\n"
            "  info                                  report the detected flash\n"
@@ -48,6 +49,8 @@ const char* CliUsage() {
            "  --timeout SECONDS     give up when the handset is silent this long (default 30)\n"
            "  --log FILE            append the run's log with a timestamp per line\n"
            "  --code-page NAME      charset of PC-side names (default: the locale's)\n"
+           "  --history URL         record the jobs there (default: setting History/Database,\n"
+           "                        else a file in the user's data folder; 'off': not at all)\n"
            "  --quiet               errors only\n"
            "Exit status: 0 every command completed, 1 a command or the handshake failed,\n"
            "2 usage or a job that cannot run, 3 timed out, 4 interrupted.\n";
@@ -245,6 +248,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
             }
         } else if (a == "--code-page") {
             if (!value(a, o.strCodePage)) {
+                return false;
+            }
+        } else if (a == "--history") {
+            if (!value(a, o.strHistory)) {
                 return false;
             }
         } else if (a == "--yes") {

@@ -50,6 +50,7 @@ struct CliOptions {
     std::string strSettingsFile;  // INI file instead of the user's settings
     std::string strLogFile;       // --log: the run's log, appended with timestamps
     std::string strCodePage;      // --code-page: the PC names' charset (default: the locale's)
+    std::string strHistory;       // --history: where jobs are recorded (default: the settings')
     oriel::HandshakeSettings handshake;
     int nTimeoutSeconds = 30;  // longest silence of the handset
     bool bPowerOn = false;     // after the last download

@@ -11,6 +11,7 @@
 #include "oriel/mfx/mfx_explorer.h"
 #include "oriel/ui/downloader_session.h"
 #include "platform/format.h"
+#include "platform/history/job_record.h"
 #include "platform/scripted_prompts.h"
 #include "platform/settings_store.h"
 
@@ -162,6 +163,7 @@ int CCliRunner::Run() {
     port.SetPrompts(&prompts);
     port.SetMessageSink(&m_loop);
     oriel::CDownloaderSession session(port, console, prompts, &m_loop);
+    session.Journal().SetRecorder(m_pRecorder, m_strStation, history::kFrontEndCommandLine);
     oriel::CDownloaderEngine& engine = session.Engine();
     m_pEngine = &engine;
     if (!m_options.strCodePage.empty()) {
@@ -371,6 +373,7 @@ int CCliRunner::RunExplorerCommand(oriel::CDownloaderSession& session, CCliConso
                                    const CliCommand& command) {
     CCliExplorerView view(console);
     oriel::CMfxExplorer exp(session.Port(), session.Prompts(), view);
+    exp.SetTransferObserver(&session.Journal());
     // The explorer takes the receive wake-ups while it is open, and gives
     // them back on every way out. A port that goes away ends the command at
     // once; the transfer's bytes are kept.

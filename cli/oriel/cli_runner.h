@@ -20,6 +20,9 @@ class CDownloaderEngine;
 namespace platform {
 class CScriptedPrompts;
 }
+namespace history {
+class CHistoryRecorder;
+}
 
 namespace orielcli {
 
@@ -37,6 +40,11 @@ class CCliRunner {
     int Run();
     // From any thread (a signal watcher): end the run as interrupted.
     void Interrupt();
+    // Where the run's jobs are recorded (nullptr: nowhere), under which station.
+    void SetHistory(history::CHistoryRecorder* pRecorder, std::string strStation) {
+        m_pRecorder = pRecorder;
+        m_strStation = std::move(strStation);
+    }
 
   private:
     enum class Wait { Done, Timeout, Interrupted };
@@ -63,6 +71,8 @@ class CCliRunner {
     std::chrono::steady_clock::time_point m_tLastHeard{};
     platform::CScriptedPrompts* m_pPrompts = nullptr;
     oriel::CDownloaderEngine* m_pEngine = nullptr;
+    history::CHistoryRecorder* m_pRecorder = nullptr;
+    std::string m_strStation;
 };
 
 // The log's "\r\n" line ends as a terminal or a log file wants them.

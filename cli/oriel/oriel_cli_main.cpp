@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <QCoreApplication>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -10,15 +11,25 @@
 #include "cli/oriel/cli_options.h"
 #include "cli/oriel/cli_ports.h"
 #include "cli/oriel/cli_runner.h"
+#include "platform/history/history_command.h"
 #include "platform/version.h"
 
 int main(int argc, char** argv) {
     if (platform::PrintVersionIfAsked(argc, argv, "oriel_cli")) {
         return orielcli::kExitOk;
     }
+    // Qt SQL finds its drivers through the application object; the names
+    // place the history with the window's.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(history::kSettingsOrganisation);
+    QCoreApplication::setApplicationName(history::kOrielHistory.pszProgram);
     // PC-side names are read in the locale's charset unless --code-page says otherwise.
     std::setlocale(LC_ALL, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "history") {
+        return history::RunHistoryCommand(history::kOrielHistory, {args.begin() + 1, args.end()},
+                                          stdout, stderr);
+    }
     orielcli::CliOptions options;
     std::string error;
     if (!orielcli::ParseCliOptions(args, options, error)) {
@@ -41,7 +52,23 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    history::HistoryConfig historyConfig;
+    std::string warning;
+    if (!history::ResolveForRecording(history::kOrielHistory, options.strHistory,
+                                      options.strSettingsFile, historyConfig, warning, error)) {
+        std::fprintf(stderr, "oriel_cli: %s\n", error.c_str());
+        return orielcli::kExitUsage;
+    }
+    if (!warning.empty()) {
+        std::fprintf(stderr, "oriel_cli: %s\n", warning.c_str());
+    }
+    // The records are written on their own thread; a job never waits for them.
+    const std::unique_ptr<history::CHistoryRecorder> recorder = history::StartRecorder(
+        historyConfig,
+        [](const std::string& text) { std::fprintf(stderr, "oriel_cli: %s\n", text.c_str()); });
+
     orielcli::CCliRunner runner(options, stdout, stderr);
+    runner.SetHistory(recorder.get(), historyConfig.strStation);
     std::atomic<bool> bDone{false};
     std::thread watcher([&] {
         int nSignal = 0;

@@ -15,7 +15,8 @@ constexpr char kHelp[] =
     "  --version   the suite's version\n"
     "\n"
     "Settings: ~/.config/ORIEL Tools/fleet_downloader.conf (group Detection: Folder,\n"
-    "PdaPattern, ModemPattern, VendorId; group Logs: Dir).\n";
+    "PdaPattern, ModemPattern, VendorId; group Logs: Dir; group History: Database,\n"
+    "Station).\n";
 
 }  // namespace
 

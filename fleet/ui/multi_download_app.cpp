@@ -6,6 +6,7 @@
 #include "fleet/ui/multi_download_dlg.h"
 #include "fleet/ui/workers.h"
 #include "platform/qsettings_store.h"
+#include "platform/qt_history_view.h"
 #include "platform/qt_prompts.h"
 
 namespace fleet {
@@ -25,6 +26,13 @@ int CMultiDownloadApp::Run() {
     CMultiDownloadDlg dlg(prompts, settings);
     prompts.SetParent(&dlg);
     dlg.SetWorkers(ContainerWorker(), FilesWorker());
+    // The flash history, written on its own thread; what it has to say goes
+    // to the log.
+    history::HistoryConfig config;
+    const std::unique_ptr<history::CHistoryRecorder> recorder = platform::StartWindowRecorder(
+        history::kFleetHistory, &dlg, [&dlg](const std::string& text) { dlg.HistoryNotice(text); },
+        config);
+    dlg.SetHistory(recorder.get(), config);
     dlg.exec();
     if (!dlg.AllWorkersEnded()) {
         // A worker stuck beyond the stop bound (a read the system does not

@@ -167,6 +167,12 @@ bool CMultiDownloadDlg::AllWorkersEnded() const {
     return true;
 }
 
+void CMultiDownloadDlg::SetHistory(history::CHistoryRecorder* pRecorder,
+                                   const history::HistoryConfig& config) {
+    m_history.SetRecorder(pRecorder, config);
+    m_pHistoryAction->setEnabled(m_history.Available());
+}
+
 void CMultiDownloadDlg::SetWorkers(SlotWorker container, SlotWorker files) {
     m_containerWorker = container;
     m_filesWorker = files;
@@ -199,6 +205,10 @@ void CMultiDownloadDlg::Build() {
     m_pSaveLogs = pOptions->addAction("Save slot logs...");
     m_pSaveLogs->setCheckable(true);
     connect(m_pSaveLogs, &QAction::triggered, this, [this](bool bOn) { ChooseLogFolder(bOn); });
+    m_pHistoryAction = pOptions->addAction("History...");
+    m_pHistoryAction->setEnabled(false);
+    connect(m_pHistoryAction, &QAction::triggered, this,
+            [this] { m_history.Show(this, m_prompts); });
     pMain->setMenuBar(pMenuBar);
 
     auto* pDetectBox = new QGroupBox(" Detect a device");
@@ -566,6 +576,7 @@ SlotStartRequest CMultiDownloadDlg::StartRequest() {
     request.fnStarted = [this](int i) {
         if (m_board.Slot(i).nState == kSlotReady) {
             m_board.SlotStarted(i);
+            m_history.Slots().SlotStarted(i, m_slots);
         }
         RefreshSlot(i);
     };
@@ -699,6 +710,8 @@ void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
 
 void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
     const int nMsgSlot = SlotOfLParam(msg.lParam);
+    const int32_t nBefore =
+        nMsgSlot >= 0 && nMsgSlot < kBoardSlots ? m_board.Slot(nMsgSlot).nState : kSlotEmpty;
     if (msg.nMsg == WM_PDA_PROGRESS) {
         const int nSlot = SlotOfLParam(msg.lParam);
         m_board.OnPdaProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
@@ -737,6 +750,9 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         // Everything the worker posted has been taken: its slot's log is
         // whole (the checksum text after 213 comes after the code).
         if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots && m_board.Slot(nMsgSlot).Ended()) {
+            m_history.Slots().SlotEnded(nMsgSlot, m_board.Slot(nMsgSlot),
+                                        m_anEndCode[static_cast<size_t>(nMsgSlot)], m_slots,
+                                        m_selection);
             SaveSlotLog(nMsgSlot);
         }
         return;
@@ -744,6 +760,11 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         return;
     }
     if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
+        const SlotView& v = m_board.Slot(nMsgSlot);
+        if (v.nState != nBefore && v.Ended()) {
+            // Recorded when the worker has ended, with its log whole.
+            m_anEndCode[static_cast<size_t>(nMsgSlot)] = static_cast<uint32_t>(msg.wParam);
+        }
         // Eight streaming workers post thousands of messages a second; each
         // changes its own slot and the batch, nothing else on the window.
         RefreshSlot(nMsgSlot);

@@ -14,6 +14,7 @@
 #include "fleet/transport/slot_launch.h"
 #include "fleet/ui/detection.h"
 #include "fleet/ui/slot_board.h"
+#include "fleet/ui/window_history.h"
 #include "platform/qt_message_target.h"
 
 class QAction;
@@ -65,6 +66,11 @@ class CMultiDownloadDlg : public QDialog {
     void ShowSlotLog(int nSlot);
     void SetMultiDownload(bool bOn);
     void SetStartImmediately(bool bOn);
+    // The flash history: where slot jobs are recorded, what "History..." shows.
+    void SetHistory(history::CHistoryRecorder* pRecorder, const history::HistoryConfig& config);
+    CWindowHistory& History() { return m_history; }
+    // A line of the history's own in the log.
+    void HistoryNotice(const std::string& text) { Log(text + "\r\n"); }
 
     // False while a worker runs (one that did not end when asked to stop:
     // the program then ends without destroying what it borrows).
@@ -141,6 +147,10 @@ class CMultiDownloadDlg : public QDialog {
     QCheckBox* m_pStartImmediately = nullptr;
     QCheckBox* m_pMulti = nullptr;
     QAction* m_pSaveLogs = nullptr;
+    QAction* m_pHistoryAction = nullptr;
+    CWindowHistory m_history;
+    // The code each ended slot ended on, recorded once its worker has ended.
+    std::array<uint32_t, kBoardSlots> m_anEndCode{};
     QGroupBox* m_pImages = nullptr;
     QGroupBox* m_pMultiBox = nullptr;  // "Multi Progress": slots 2-8
     QComboBox* m_pPlatform = nullptr;

@@ -117,6 +117,9 @@ void CDownloaderEngine::StartOperation(int32_t nOperation) {
     ResetReply();
     SendByte(CMD_SYNC);
     m_console.DisableControls();
+    if (m_pObserver != nullptr) {
+        m_pObserver->OperationStarted(nOperation);
+    }
 }
 
 void CDownloaderEngine::CloseOpenFiles() {
@@ -140,6 +143,9 @@ void CDownloaderEngine::FinishOperation() {
     CloseOpenFiles();
     if (m_fnFinishHook) {
         m_fnFinishHook();
+    }
+    if (m_pObserver != nullptr) {
+        m_pObserver->OperationFinished();
     }
     m_console.EnableOperationControls();
 }
@@ -165,6 +171,9 @@ void CDownloaderEngine::Log(const std::string& text) {
 }
 
 void CDownloaderEngine::Message(const std::string& text, platform::MsgIcon icon) {
+    if (m_pObserver != nullptr) {
+        m_pObserver->OperationMessage(text);
+    }
     m_prompts.MessageBox(text, platform::MsgButtons::Ok, icon);
 }
 

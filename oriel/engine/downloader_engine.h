@@ -14,6 +14,7 @@
 
 #include "oriel/engine/engine_states.h"
 #include "oriel/engine/file_object.h"
+#include "oriel/engine/operation_observer.h"
 #include "oriel/engine/output_file.h"
 #include "platform/prompts.h"
 #include "platform/window_message.h"
@@ -52,6 +53,8 @@ class CDownloaderEngine {
     void RegisterTimerHandler(uint32_t nId, Action handler);
     // Extra work of FinishOperation (owners of operation state reset here).
     void SetFinishHook(Action hook) { m_fnFinishHook = std::move(hook); }
+    // Told of each operation's start, boxes and end (nullptr: nobody).
+    void SetObserver(IOperationObserver* pObserver) { m_pObserver = pObserver; }
     // The clock; tests step it by hand.
     void SetClock(std::function<std::time_t()> clock) { m_fnNow = std::move(clock); }
 
@@ -116,6 +119,7 @@ class CDownloaderEngine {
     platform::IPrompts& m_prompts;
     platform::ITimerService* m_pTimers = nullptr;
     IHandshake* m_pHandshake = nullptr;
+    IOperationObserver* m_pObserver = nullptr;
 
     std::array<ByteHandler, kStateCount> m_afnState{};
     std::array<Action, kOperationCount> m_afnSync{};

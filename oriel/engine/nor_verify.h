@@ -33,6 +33,8 @@ class CNorVerify {
     // Stop once all matched. False, after its message, when it cannot start.
     bool Start(std::vector<VerifyItem> items, bool bPowerOnAfter = false);
 
+    // The images of the verification under way (or the last one).
+    const std::vector<VerifyItem>& Items() const { return m_items; }
     // The outcome of the last verification.
     bool m_bMatched = false;
     bool m_bDiffers = false;

@@ -51,6 +51,27 @@ CMfxExplorer::CMfxExplorer(CSerialPort& port, platform::IPrompts& prompts, IExpl
     m_abyChunk.resize(kFileChunk);
 }
 
+void CMfxExplorer::CObservedView::ExpLog(const std::string& text) {
+    m_view.ExpLog(text);
+    if (m_pObserver != nullptr) {
+        m_pObserver->ExplorerLog(text, false);
+    }
+}
+
+void CMfxExplorer::CObservedView::ExpReplaceLog(const std::string& text) {
+    m_view.ExpReplaceLog(text);
+    if (m_pObserver != nullptr) {
+        m_pObserver->ExplorerLog(text, true);
+    }
+}
+
+void CMfxExplorer::TransferEnded(bool bCompleted, const std::string& strWhy) {
+    if (m_view.m_pObserver != nullptr) {
+        m_view.m_pObserver->TransferEnded(bCompleted, strWhy, m_nReadDone,
+                                          StateName(m_nLastWaitState), m_strKeptPath);
+    }
+}
+
 const char* CMfxExplorer::StateName(int32_t nState) {
     switch (nState) {
         case EXP_SYNC:
@@ -337,7 +358,8 @@ void CMfxExplorer::Step(uint8_t by) {
         case EXP_DUMP_END:
             if (by == kDumpDone) {
                 m_view.ExpLog("** NAND FULL DUMP Completed! **\r\n");
-                if (m_fileOut.Commit()) {
+                const bool bWhole = m_fileOut.Commit();
+                if (bWhole) {
                     m_bFileOpen = 0;
                     m_strOutPath.clear();
                 } else {
@@ -347,6 +369,9 @@ void CMfxExplorer::Step(uint8_t by) {
                 m_view.ExpLog(FormatSpan("\r\n** Dump Time %M:%S **\r\n",
                                          static_cast<int64_t>(m_tDumpEnd - m_tDumpStart)));
                 m_view.ExpLog(platform::Format("** (Total %d bytes) **\r\n", m_nReadDone));
+                if (bWhole) {
+                    TransferEnded(true, {});
+                }
                 m_view.EnableControls(true);
             } else {
                 m_view.ExpLog("** NAND FULL DUMP ERROR! **\r\n");
@@ -481,6 +506,9 @@ void CMfxExplorer::OnFileByte(uint8_t by) {
         }
         m_strOutPath = out;
         m_strKeptPath.clear();
+        if (m_view.m_pObserver != nullptr) {
+            m_view.m_pObserver->TransferBegun(m_szFilePath, out);
+        }
         m_view.ExpLog("** Dumping MFX File **\r\n");
         m_bFileOpen = 1;
         m_nReadDone = 0;
@@ -530,6 +558,7 @@ void CMfxExplorer::OnFileByte(uint8_t by) {
         return;
     }
     m_view.ExpLog("** Dump Completed! **\r\n");
+    TransferEnded(true, {});
     m_prompts.MessageBox("Dump Completed!", platform::MsgButtons::Ok, platform::MsgIcon::None);
 }
 
@@ -543,6 +572,7 @@ void CMfxExplorer::SetAside(const char* why) {
     m_view.ExpLog(platform::Format("** Transfer FAILED (%s): %d bytes kept in %s **\r\n", why,
                                    m_nReadDone, m_strKeptPath.c_str()));
     m_strOutPath.clear();
+    TransferEnded(false, why);
 }
 
 void CMfxExplorer::DeleteSelectedFile(const std::string& name) {
@@ -639,6 +669,9 @@ void CMfxExplorer::DumpWholeNand() {
     m_strKeptPath.clear();
     m_nReadDone = 0;
     m_tDumpStart = m_fnNow();
+    if (m_view.m_pObserver != nullptr) {
+        m_view.m_pObserver->TransferBegun({}, out);
+    }
     m_nExpState = EXP_DUMP_START;
     SendByte(kCmdFullDump);
 }

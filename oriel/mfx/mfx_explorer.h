@@ -40,6 +40,22 @@ class IExplorerView {
     virtual void ExplorerClosed() = 0;
 };
 
+// Told where a transfer to the PC begins and ends (the flash history
+// listens here), and of what the explorer's log is told meanwhile.
+class IExplorerTransferObserver {
+  public:
+    virtual ~IExplorerTransferObserver() = default;
+    // The output file is made; the handset's bytes come next. An empty
+    // handset path: the whole NAND.
+    virtual void TransferBegun(const std::string& strHandsetPath,
+                               const std::string& strOutPath) = 0;
+    virtual void ExplorerLog(const std::string& text, bool bReplace) = 0;
+    // bCompleted: the file is whole under its name; otherwise why, in which
+    // state, and where the bytes received were kept.
+    virtual void TransferEnded(bool bCompleted, const std::string& strWhy, int64_t nBytes,
+                               const std::string& strState, const std::string& strKeptPath) = 0;
+};
+
 constexpr uint32_t kNandDumpBytes = 0x7D20000;  // 131203072, 64064 blocks of 2048
 
 class CMfxExplorer {
@@ -69,6 +85,9 @@ class CMfxExplorer {
     CMfxExplorer(CSerialPort& port, platform::IPrompts& prompts, IExplorerView& view);
 
     void SetClock(std::function<std::time_t()> clock) { m_fnNow = std::move(clock); }
+    void SetTransferObserver(IExplorerTransferObserver* pObserver) {
+        m_view.m_pObserver = pObserver;
+    }
 
     // Opening: root "/", state 19, D9.
     void Open();
@@ -117,6 +136,31 @@ class CMfxExplorer {
     std::string PathOf(int32_t nItem) const;
 
   private:
+    // The caller's view, with the log also told to the transfer observer.
+    class CObservedView : public IExplorerView {
+      public:
+        explicit CObservedView(IExplorerView& view) : m_view(view) {}
+        void ExpLog(const std::string& text) override;
+        void ExpReplaceLog(const std::string& text) override;
+        void TreeItemAdded(int32_t nItem, int32_t nParent, const std::string& text) override {
+            m_view.TreeItemAdded(nItem, nParent, text);
+        }
+        void TreeItemExpanded(int32_t nItem) override { m_view.TreeItemExpanded(nItem); }
+        void FileListCleared() override { m_view.FileListCleared(); }
+        void FileAdded(const std::string& name) override { m_view.FileAdded(name); }
+        void SetProgressRange(int32_t nMax) override { m_view.SetProgressRange(nMax); }
+        void SetProgressPos(int32_t nPos) override { m_view.SetProgressPos(nPos); }
+        void EnableControls(bool bEnable) override { m_view.EnableControls(bEnable); }
+        void EnableTree(bool bEnable) override { m_view.EnableTree(bEnable); }
+        void ExplorerClosed() override { m_view.ExplorerClosed(); }
+
+        IExplorerTransferObserver* m_pObserver = nullptr;
+
+      private:
+        IExplorerView& m_view;
+    };
+    void TransferEnded(bool bCompleted, const std::string& strWhy);
+
     struct Node {
         std::string text;
         int32_t parent;
@@ -140,7 +184,7 @@ class CMfxExplorer {
 
     CSerialPort& m_port;
     platform::IPrompts& m_prompts;
-    IExplorerView& m_view;
+    CObservedView m_view;
     std::function<std::time_t()> m_fnNow;
 
     int32_t m_nExpState = EXP_IDLE;

@@ -78,7 +78,8 @@ enum MainControl : int {
     IDC_NAND_GROUP = 1102,
     IDC_MFX_SIZE_LABEL = 1103,
     IDC_MFX_BYTES_LABEL = 1104,
-    IDC_VERIFY = 1105,  // "Verify after download" (stored as "Verify")
+    IDC_VERIFY = 1105,   // "Verify after download" (stored as "Verify")
+    IDC_HISTORY = 1106,  // "History...": the flash history, whatever the connection does
 };
 
 // The controls of one image row ("Boot Loader", "Main Binary", "BP Engine").

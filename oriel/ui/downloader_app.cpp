@@ -4,6 +4,7 @@
 #include "oriel/ui/downloader_dlg.h"
 #include "oriel/ui/sector_dlg.h"
 #include "platform/qsettings_store.h"
+#include "platform/qt_history_view.h"
 #include "platform/qt_prompts.h"
 
 namespace oriel {
@@ -27,7 +28,16 @@ int CDownloaderApp::Run() {
     });
     CDownloaderDlg dlg(port, settings, prompts);
     prompts.SetParent(&dlg);
+    // The flash history, written on its own thread; what it has to say goes
+    // to the log.
+    history::HistoryConfig config;
+    const std::unique_ptr<history::CHistoryRecorder> recorder = platform::StartWindowRecorder(
+        history::kOrielHistory, &dlg,
+        [&dlg](const std::string& text) { dlg.AppendLog("\r\n** " + text + " **\r\n"); }, config);
+    dlg.SetHistory(recorder.get(), config);
     dlg.exec();
+    // An operation under way ends as Stop would end it, and is recorded so.
+    dlg.Session().Stop();
     return 0;
 }
 

@@ -35,6 +35,7 @@
 #include "oriel/ui/port_settings_dlg.h"
 #include "platform/format.h"
 #include "platform/prompts.h"
+#include "platform/qt_history_view.h"
 #include "platform/settings_store.h"
 
 namespace oriel {
@@ -99,7 +100,8 @@ CDownloaderDlg::CDownloaderDlg(CSerialPort& port, platform::ISettingsStore& sett
       m_port(port),
       m_settings(settings),
       m_session(port, *this, prompts, &m_timers),
-      m_prompts(m_session.Prompts()) {
+      m_prompts(m_session.Prompts()),
+      m_windowPrompts(prompts) {
     BuildUi();
     m_port.SetSettings(&m_settings);
     m_port.SetPrompts(&m_prompts);
@@ -239,6 +241,8 @@ QWidget* CDownloaderDlg::BuildConnectionArea() {
     pButtons->addWidget(m_pFast);
     pButtons->addWidget(m_pAuto);
     pButtons->addStretch(1);
+    pButtons->addWidget(Add(IDC_HISTORY, Button("History...")));
+    Control(IDC_HISTORY)->setEnabled(false);
     pButtons->addWidget(Add(IDC_ABOUT, Button("About...")));
     pButtons->addWidget(Add(IDC_EXIT, Button("Exit")));
     pGrid->addLayout(pButtons, 1, 0, 1, 3);
@@ -371,6 +375,31 @@ QWidget* CDownloaderDlg::BuildOperationsArea() {
     return pArea;
 }
 
+void CDownloaderDlg::SetHistory(history::CHistoryRecorder* pRecorder,
+                                const history::HistoryConfig& config) {
+    m_history = config;
+    m_session.Journal().SetRecorder(pRecorder, config.strStation, history::kFrontEndWindow);
+    Control(IDC_HISTORY)->setEnabled(!config.target.IsOff());
+}
+
+platform::CHistoryView* CDownloaderDlg::HistoryView() const {
+    return m_pHistoryView;
+}
+
+void CDownloaderDlg::ShowHistory() {
+    if (m_history.target.IsOff()) {
+        return;
+    }
+    if (m_pHistoryView == nullptr) {
+        m_pHistoryView = new platform::CHistoryView(history::kOrielHistory, m_history.target,
+                                                    m_windowPrompts, this);
+        m_pHistoryView->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_pHistoryView->show();
+    m_pHistoryView->raise();
+    m_pHistoryView->activateWindow();
+}
+
 void CDownloaderDlg::ConnectActions() {
     connect(ControlAs<QPushButton>(IDC_START), &QPushButton::clicked, this, [this] { OnStart(); });
     connect(ControlAs<QPushButton>(IDC_STOP), &QPushButton::clicked, this, [this] { OnStop(); });
@@ -379,6 +408,8 @@ void CDownloaderDlg::ConnectActions() {
         CAboutDlg dlg(this);
         dlg.exec();
     });
+    connect(ControlAs<QPushButton>(IDC_HISTORY), &QPushButton::clicked, this,
+            [this] { ShowHistory(); });
     connect(ControlAs<QPushButton>(IDC_PORT_EDIT), &QPushButton::clicked, this,
             [this] { OnEditPortPath(); });
     for (int nId : {IDC_COM_LIST, IDC_SPEED_LIST, IDC_MODE_LIST}) {

@@ -5,6 +5,7 @@
 // the session reports through IConsoleView, message boxes go through IPrompts.
 
 #include <QDialog>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -13,6 +14,7 @@
 #include "oriel/engine/console_view.h"
 #include "oriel/ui/control_ids.h"
 #include "oriel/ui/downloader_session.h"
+#include "platform/history/history_config.h"
 #include "platform/qt_message_target.h"
 #include "platform/qt_port_watch.h"
 #include "platform/qt_timer_service.h"
@@ -30,6 +32,7 @@ class QTextEdit;
 class QWidget;
 
 namespace platform {
+class CHistoryView;
 class IPrompts;
 class ISettingsStore;
 }  // namespace platform
@@ -63,6 +66,13 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     void EnableOperationControls() override;
     void ConnectionStarted() override;
     void ConnectionStopped() override;
+
+    // The flash history: where the operations are recorded, and what
+    // "History..." shows. Without it nothing is recorded and the button is off.
+    void SetHistory(history::CHistoryRecorder* pRecorder, const history::HistoryConfig& config);
+    // "History...": the history window (one; raised when already open).
+    void ShowHistory();
+    platform::CHistoryView* HistoryView() const;
 
     // Refreshes the size and CRC boxes of the rows whose file opens and
     // returns the mask (kMissingBinPath1..4) of those that do not.
@@ -156,6 +166,10 @@ class CDownloaderDlg : public QDialog, public IConsoleView {
     CDownloaderSession m_session;
     // The session's prompts: receive wake-ups wait while one is open.
     platform::IPrompts& m_prompts;
+    // The program's own, for windows beside the session's (History).
+    platform::IPrompts& m_windowPrompts;
+    history::HistoryConfig m_history;
+    QPointer<platform::CHistoryView> m_pHistoryView;
     platform::CQtPortWatch m_portWatch;
 
     std::map<int, QWidget*> m_controls;

@@ -12,10 +12,11 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
                                        platform::IPrompts& prompts,
                                        platform::ITimerService* pTimers)
     : m_port(port),
-      m_console(console),
+      m_journal(console),
+      m_console(m_journal),
       m_pTimers(pTimers),
       m_prompts(prompts),
-      m_engine(port, console, m_prompts),
+      m_engine(port, m_journal, m_prompts),
       m_handshake(m_engine),
       m_download(m_engine),
       m_erase(m_engine),
@@ -25,6 +26,8 @@ CDownloaderSession::CDownloaderSession(CSerialPort& port, IConsoleView& console,
       m_mfx(m_engine, m_package),
       m_nand(m_engine) {
     BuildNorSectorMap();
+    m_journal.Attach(*this);
+    m_engine.SetObserver(&m_journal);
     m_prompts.SetRelease([this] {
         m_port.PostWakeUp();
         if (m_bPortGoneHeld) {
@@ -66,6 +69,7 @@ void CDownloaderSession::OnMessage(const platform::WindowMessage& msg) {
         }
     }
     m_engine.OnMessage(msg);
+    m_journal.AfterWakeUp();
 }
 
 bool CDownloaderSession::IsConnected() const {
@@ -123,6 +127,7 @@ void CDownloaderSession::PortGone() {
         lost();
     }
     m_dump.OnPortGone();
+    m_journal.SetEndReason("The handset's port went away (" + path + ")");
     Stop();
     m_engine.Log("\r\n** The handset's port went away (" + path + ") **\r\n");
     m_engine.Message(CSerialPort::NoticeText(kNoticePortGone, m_port.PortName()),
@@ -150,6 +155,7 @@ void CDownloaderSession::Stop() {
     m_console.SetFlashId("");
     m_engine.m_bIdentified = 0;
     m_engine.Log("\r\n** Close COM port\r\n");
+    m_journal.SetEndReason("Stop");
     m_console.SetProgressPos(0);
     m_engine.FinishOperation();
     m_engine.m_nState = STATE_NONE;

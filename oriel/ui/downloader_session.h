@@ -16,6 +16,7 @@
 #include "oriel/mfx/mfx_download.h"
 #include "oriel/mfx/mfx_package.h"
 #include "oriel/mfx/nand_ops.h"
+#include "oriel/ui/operation_journal.h"
 #include "platform/holding_prompts.h"
 
 namespace oriel {
@@ -68,9 +69,13 @@ class CDownloaderSession {
     CMfxDownload& Mfx() { return m_mfx; }
     CNandOps& Nand() { return m_nand; }
     CSerialPort& Port() { return m_port; }
+    // The flash history of this connection's operations (and explorer
+    // transfers: give it to the explorer as its transfer observer).
+    COperationJournal& Journal() { return m_journal; }
 
   private:
     CSerialPort& m_port;
+    COperationJournal m_journal;  // between the engine and the console
     IConsoleView& m_console;
     platform::ITimerService* m_pTimers;
     platform::CHoldingPrompts m_prompts;

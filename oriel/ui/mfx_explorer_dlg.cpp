@@ -38,6 +38,7 @@ CMfxExplorerDlg::CMfxExplorerDlg(CDownloaderSession& session, platform::IPrompts
     : QDialog(parent), m_pSession(&session) {
     Build();
     m_pExplorer = std::make_unique<CMfxExplorer>(session.Port(), prompts, *this);
+    m_pExplorer->SetTransferObserver(&session.Journal());
     m_fnCommand = [this](int nCommand, int nRow) {
         if (nRow < 0) {
             return;

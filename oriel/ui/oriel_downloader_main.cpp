@@ -13,7 +13,8 @@ constexpr char kHelp[] =
     "  --help      this text\n"
     "  --version   the suite's version\n"
     "\n"
-    "Settings: ~/.config/ORIEL Tools/oriel_downloader.conf (groups Setting and Ports).\n";
+    "Settings: ~/.config/ORIEL Tools/oriel_downloader.conf (groups Setting and Ports; group\n"
+    "History: Database, Station).\n";
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 
 #include "oriel/engine/engine_states.h"
 #include "oriel/ui/port_settings_dlg.h"
+#include "platform/qt_history_view.h"
 #include "tests/oriel/ui/console_fixture.h"
 #include "tests/support/pty_pair.h"
 
@@ -540,6 +541,41 @@ TEST_F(DialogTest, ProgressAndLogTakeTheEnginesValuesSafely) {
     dlg->ReplaceLog(" \r\n");
     dlg->AppendLog("a\r\nb\rc\n<b>not bold</b>");
     EXPECT_EQ(dlg->LogText(), " \na\nb\nc\n<b>not bold</b>");
+}
+
+}  // namespace
+
+namespace {
+
+// "History..." is off until the program names a history, then opens one
+// window (raised again, not opened twice), whatever the connection does.
+TEST_F(DialogTest, HistoryOpensTheHistoryWindowOnce) {
+    Open();
+    auto* button = dlg->ControlAs<QPushButton>(IDC_HISTORY);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("History..."));
+    EXPECT_FALSE(button->isEnabled());
+    history::HistoryConfig config;
+    std::string error;
+    ASSERT_TRUE(history::ParseHistoryTarget(Path("history.sqlite"), config.target, error));
+    config.strStation = "desk-1";
+    dlg->SetHistory(nullptr, config);
+    EXPECT_TRUE(button->isEnabled());
+    button->click();
+    platform::CHistoryView* view = dlg->HistoryView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(view->windowTitle().contains(QStringLiteral("oriel_downloader")));
+    button->click();
+    EXPECT_EQ(dlg->HistoryView(), view);
+    view->close();
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(dlg->HistoryView(), nullptr);
+    // Off: nothing to show.
+    ASSERT_TRUE(history::ParseHistoryTarget("off", config.target, error));
+    dlg->SetHistory(nullptr, config);
+    EXPECT_FALSE(button->isEnabled());
 }
 
 }  // namespace
