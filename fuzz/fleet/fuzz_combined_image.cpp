@@ -40,7 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             in.Byte() % 8 == 0 ? in.ShortString() : profiles[static_cast<size_t>(row)].name;
         parts.nSecurity = in.Byte() % 8 == 0 ? 1 : 0;
         parts.phone = in.ShortBytes();
-        parts.eboot = in.ShortBytes();
+        // Most EBOOT parts are short; mode bit 16 makes one of the platform's
+        // EBOOT length, the only size a pick takes.
+        parts.eboot =
+            (mode & 16) != 0
+                ? fleet::PatternBytes(profiles[static_cast<size_t>(row)].ebootLength, in.Byte())
+                : in.ShortBytes();
         for (size_t n = in.Range(0, 2); n > 0; --n) {
             parts.regions.push_back(in.ShortBytes());
         }
@@ -90,7 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     selection.OnPlatformSelected(row + 1);
     prompts.m_openAnswers.push_back(path);
     const bool bChosen = selection.SetCombinedChosen(true);
-    FUZZ_CHECK(bChosen == bOk, "the pick takes exactly the images whose layout is good");
+    FUZZ_CHECK(bChosen == (bOk && layout.ebootSize == profile.ebootLength),
+               "the pick takes exactly the images whose layout is good and whose EBOOT part is "
+               "the platform's EBOOT length");
     if (bChosen) {
         Bytes piece;
         FUZZ_CHECK(fuzzsupport::ReadFileBytes(selection.TempFolder().PathOf(fleet::kEbootTempName),

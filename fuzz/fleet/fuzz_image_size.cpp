@@ -33,9 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     if (profile == nullptr) {
         FUZZ_CHECK(verdict == 0, "no platform, no image");
     } else if (kind == fleet::kImageEboot) {
-        FUZZ_CHECK(verdict == (probe <= profile->signatureHeaderSize +
-                                            (profile->signatureMode != 0 ? 4096u : 0u)),
-                   "an EBOOT fits its header size");
+        FUZZ_CHECK(verdict == (probe == profile->ebootLength),
+                   "an EBOOT is exactly the platform's EBOOT length");
     } else if (kind == fleet::kImagePda || kind == fleet::kImagePdaGsm) {
         FUZZ_CHECK(verdict == 0 || (probe > profile->signatureHeaderSize && probe <= 0x7FFFFFFF &&
                                     (profile->pdaExactSize == 0 || probe == profile->pdaExactSize)),
@@ -47,7 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     static const char* const kExtensions[] = {".nb0", ".bin", ".NB0", ".img", ""};
     const std::string path =
         fuzzsupport::ScratchPath(std::string("pick") + kExtensions[in.Byte() % 5]);
-    const uint32_t nLength = in.Byte() % 4 == 0 ? in.Range(0, 4096) : in.Range(0x15E000, 0x15F800);
+    uint32_t nLength = 0;
+    if (kind == fleet::kImageEboot && profile != nullptr && in.Byte() % 2 == 0) {
+        nLength = profile->ebootLength;  // the one size an EBOOT pick takes
+    } else {
+        nLength = in.Byte() % 4 == 0 ? in.Range(0, 4096) : in.Range(0x15E000, 0x15F800);
+    }
     std::vector<uint8_t> head = in.Rest();
     if (head.size() > nLength) {
         head.resize(nLength);

@@ -212,14 +212,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const bool bAllAreas = (flags & 4) != 0;
     const bool bPhoneInit = (flags & 8) != 0;
     const bool bMulti = (flags & 16) != 0;
-    // Files mode reads its EBOOT file up to the partition's length: a job
-    // there always has one that fills it.
+    // Files mode always sends an EBOOT.
     const bool bEboot = (flags & 32) == 0 || bFiles;
     const bool bB000ff = (flags & 64) == 0 && !bFiles;
     const auto answers = static_cast<fleetsim::AnswerStyle>(in.Byte() % 3);
-    // Files mode reads the EBOOT file up to the partition's length: it must
-    // fill the partition.
-    const uint32_t nEboot = bFiles ? 0x30000 : in.Range(1, 0x30000);
+    // Both workers, the packer and the picker take an EBOOT of exactly the
+    // partition's length.
+    const uint32_t nEboot = profiles[static_cast<size_t>(row)].ebootLength;
     const Bytes eboot = fleet::PatternBytes(nEboot, in.U32());
     const uint32_t nLastRecord = in.Range(1, 6000);
     const size_t nFlatData = in.Range(1, 20000);
@@ -425,7 +424,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FUZZ_CHECK(!bQuiet || bFinished, "a job nothing was done to finishes");
     FUZZ_CHECK(!bFinished || bTouched || !bRefused, "no finish after the handset refused a step");
     if (bFinished && !bRefused) {
-        if (bEboot) {
+        if (bFiles) {
+            // Files mode sends EBOOT to RAM only: no programming of its partition.
+            FUZZ_CHECK(handset.Eboot().empty(), "files mode leaves the EBOOT partition alone");
+        } else if (bEboot) {
             Bytes held = handset.Eboot();
             FUZZ_CHECK(
                 held.size() >= eboot.size() && std::equal(eboot.begin(), eboot.end(), held.begin()),

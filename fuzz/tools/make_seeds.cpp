@@ -289,6 +289,14 @@ void CombinedImage() {
         o.Range(0, 2, 1).ShortBytes(fleet::PatternBytes(150, 3));
         Seed("fuzz_combined_image", "row" + std::to_string(row), o.Data());
     }
+    // An EBOOT part of the platform's length: a pick that is taken.
+    for (uint8_t row = 0; row < 4; row += 2) {
+        CFuzzOutput o;
+        o.Byte(row).Byte(16).Byte(1).Byte(1);
+        o.ShortBytes(fleet::PatternBytes(200, 1)).Byte(7);
+        o.Range(0, 2, 1).ShortBytes(fleet::PatternBytes(150, 3));
+        Seed("fuzz_combined_image", "whole_eboot_row" + std::to_string(row), o.Data());
+    }
     fleet::CombinedImageParts parts;
     parts.strPlatform = profiles[3].name;
     parts.phone = fleet::PatternBytes(3000, 4);
@@ -449,9 +457,6 @@ void Worker() {
     for (const Job& j : jobs) {
         CFuzzOutput o;
         o.Byte(j.row).Byte(j.flags).Byte(0);
-        if ((j.flags & 1) == 0) {
-            o.Range(1, 0x30000, 0x8000);
-        }
         o.U32(11).Range(1, 6000, 2500).Range(1, 20000, 9000).Range(0, 3000, 1500).U32(12);
         o.Range(0, 4096, 2000).U32(13);
         Seed("fuzz_worker", j.name, o.Data());
