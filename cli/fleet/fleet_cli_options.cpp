@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fleet/transport/tty_device.h"
+#include "platform/option_value.h"
 #include "platform/settings_store.h"
 
 namespace fleetcli {
@@ -80,14 +81,7 @@ bool ParseFleetCliOptions(const std::vector<std::string>& args, FleetCliOptions&
     FleetCliOptions o;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& v) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& v) { return platform::TakeOptionValue(args, i, v, error); };
         auto number = [&](int lo, int hi, int& n) {
             std::string v;
             if (!value(v)) {

@@ -6,6 +6,7 @@
 #include "oriel/engine/output_file.h"
 #include "oriel/mfx/mfx_package.h"
 #include "platform/format.h"
+#include "platform/option_value.h"
 #include "platform/settings_store.h"
 
 namespace orielcli {
@@ -157,13 +158,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std:
     oriel::BuildNorSectorMap();
     CliOptions o;
     size_t i = 0;
-    auto value = [&](const std::string& a, std::string& v) {
-        if (i + 1 >= args.size()) {
-            error = a + " needs a value";
-            return false;
-        }
-        v = args[++i];
-        return true;
+    auto value = [&](const std::string&, std::string& v) {
+        return platform::TakeOptionValue(args, i, v, error);
     };
     auto number = [&](const std::string& a, int lo, int hi, int& n) {
         std::string v;

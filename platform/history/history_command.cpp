@@ -6,6 +6,7 @@
 #include "platform/history/history_output.h"
 #include "platform/history/history_writer.h"
 #include "platform/history/pass_rates.h"
+#include "platform/option_value.h"
 
 namespace history {
 
@@ -82,14 +83,7 @@ bool ParseHistoryQuery(const std::vector<std::string>& args, HistoryQueryOptions
     const int64_t nNow = NowUtcMs();
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& v) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& v) { return platform::TakeOptionValue(args, i, v, error); };
         auto number = [&](int64_t& n) {
             std::string v;
             if (!value(v)) {

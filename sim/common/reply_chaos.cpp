@@ -1,4 +1,5 @@
 #include "sim/common/reply_chaos.h"
+#include "platform/option_value.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -137,11 +138,10 @@ bool ParseChaosOption(const std::vector<std::string>& args, size_t& i, ChaosOpti
         return true;
     }
     bTaken = true;
-    if (i + 1 >= args.size()) {
-        error = a + " needs a value";
+    std::string v;
+    if (!platform::TakeOptionValue(args, i, v, error)) {
         return false;
     }
-    const std::string& v = args[++i];
     errno = 0;
     char* end = nullptr;
     if (a == "--chaos") {

@@ -1,4 +1,5 @@
 #include "sim/fleet/fleet_options.h"
+#include "platform/option_value.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,14 +82,7 @@ bool ParseFleetCommandLine(const std::vector<std::string>& args, FleetCommandLin
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string v;
-        auto value = [&]() {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
+        auto value = [&]() { return platform::TakeOptionValue(args, i, v, error); };
         auto number = [&](uint64_t nMin, uint64_t nMax, uint64_t& n) {
             if (!value()) {
                 return false;

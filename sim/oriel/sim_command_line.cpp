@@ -1,4 +1,5 @@
 #include "sim/oriel/sim_command_line.h"
+#include "platform/option_value.h"
 
 namespace orielsim {
 
@@ -42,14 +43,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
     SimCommandLine cl;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& v) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& v) { return platform::TakeOptionValue(args, i, v, error); };
         std::string v;
         bool bChaos = false;
         if (!simchaos::ParseChaosOption(args, i, cl.options.chaos, error, bChaos)) {

@@ -24,8 +24,7 @@
 #include <vector>
 
 #include "tests/fleet/wire_sequence.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -69,75 +68,7 @@ std::string DeviceName(int nHandset) {
     return "usb-Sim_Handset_" + Serial(nHandset);
 }
 
-// A program run as a child with stdout and stderr in files. However the
-// test ends, the child is killed and reaped.
-class CChild {
-  public:
-    CChild(const std::vector<std::string>& argv, const std::string& strOut,
-           const std::string& strErr) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strOut.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, strErr.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-            m_pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~CChild() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    CChild(const CChild&) = delete;
-    CChild& operator=(const CChild&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-
-    // The exit status; -1 when it did not exit within the timeout (it is
-    // killed then) or ended by a signal.
-    int Wait(std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (m_pid > 0) {
-            int status = 0;
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            if (r < 0 || std::chrono::steady_clock::now() > end) {
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-        return -1;
-    }
-
-    // SIGTERM (the simulator then removes its links and closes its stores).
-    int Stop() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-        }
-        return Wait(10s);
-    }
-
-  private:
-    pid_t m_pid = -1;
-};
+using testsupport::CChildProcess;
 
 // A program run to its end.
 struct Ran {
@@ -320,9 +251,9 @@ class FleetCliBatch : public ::testing::Test {
         const std::string err = File("run.err");
         Ran ran;
         {
-            CChild child(argv, out, err);
+            CChildProcess child(argv, out, err);
             EXPECT_TRUE(child.Started()) << argv[0];
-            ran.nStatus = child.Wait(timeout);
+            ran.nStatus = child.Wait(timeout).nStatus;
         }
         ran.out = ReadText(out);
         ran.err = ReadText(err);
@@ -334,7 +265,7 @@ class FleetCliBatch : public ::testing::Test {
         std::vector<std::string> argv = {
             FLEET_HANDSET_SIM_PATH, "--dir", File("dev"), "--count", "8", "--store", File("store")};
         argv.insert(argv.end(), faults.begin(), faults.end());
-        m_pSim = std::make_unique<CChild>(argv, File("sim.out"), File("sim.err"));
+        m_pSim = std::make_unique<CChildProcess>(argv, File("sim.out"), File("sim.err"));
         const auto end = std::chrono::steady_clock::now() + 20s;
         while (std::chrono::steady_clock::now() < end) {
             if (Contains(Lines(ReadText(File("sim.out"))), "ready 8")) {
@@ -346,7 +277,7 @@ class FleetCliBatch : public ::testing::Test {
     }
     // Stops the simulator: its stores are complete and its links gone.
     void StopSim() {
-        ASSERT_EQ(m_pSim->Stop(), 0) << ReadText(File("sim.err"));
+        ASSERT_EQ(m_pSim->Stop(10s).nStatus, 0) << ReadText(File("sim.err"));
         m_pSim.reset();
         EXPECT_TRUE(fs::is_empty(File("dev"))) << "links left behind";
     }
@@ -399,7 +330,7 @@ class FleetCliBatch : public ::testing::Test {
 
     std::string m_dir;
     uint32_t m_nPdaOffset = 0;
-    std::unique_ptr<CChild> m_pSim;
+    std::unique_ptr<CChildProcess> m_pSim;
     std::vector<uint8_t> m_pda;
     std::vector<uint8_t> m_eboot;
     std::vector<uint8_t> m_phone;
@@ -538,9 +469,9 @@ TEST_F(FleetCliBatch, TwoSlotsServeFourHandsetsAsEachEndedOneIsUnplugged) {
     for (int h = 3; h <= kHandsets; ++h) {
         MoveLinks(h, dev, aside);
     }
-    CChild line({File("line_tool"), "--watch", dev, "--slots", "2", "--count", "4", "--container",
-                 "--multi", "--timeout", "200", "--json"},
-                File("line.out"), File("line.err"));
+    CChildProcess line({File("line_tool"), "--watch", dev, "--slots", "2", "--count", "4",
+                        "--container", "--multi", "--timeout", "200", "--json"},
+                       File("line.out"), File("line.err"));
     ASSERT_TRUE(line.Started());
     auto waitFor = [&](const std::string& part, size_t n) {
         const auto end = std::chrono::steady_clock::now() + 120s;
@@ -565,7 +496,8 @@ TEST_F(FleetCliBatch, TwoSlotsServeFourHandsetsAsEachEndedOneIsUnplugged) {
     // Handset 3 arrived while no slot was free: it is served once one is.
     MoveLinks(3, dev, aside);
     MoveLinks(3, aside, dev);
-    EXPECT_EQ(line.Wait(120s), 0) << ReadText(File("line.out")) << ReadText(File("line.err"));
+    EXPECT_EQ(line.Wait(120s).nStatus, 0)
+        << ReadText(File("line.out")) << ReadText(File("line.err"));
 
     const std::string err = ReadText(File("line.err"));
     EXPECT_TRUE(Contains(Lines(err), "finished 4, failed 0 of 4")) << err;

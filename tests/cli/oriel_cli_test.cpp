@@ -214,13 +214,7 @@ class SimProcess {
             dup2(out[1], STDOUT_FILENO);
             std::vector<std::string> argv = {ORIEL_HANDSET_SIM_PATH, "--link", m_link};
             argv.insert(argv.end(), extra.begin(), extra.end());
-            std::vector<char*> args;
-            for (std::string& a : argv) {
-                args.push_back(a.data());
-            }
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            testsupport::ExecOrExit(argv);
         }
         close(out[1]);
         char ch = 0;
@@ -485,13 +479,7 @@ class Background {
             dup2(out[1], STDOUT_FILENO);
             dup2(out[1], STDERR_FILENO);
             close(out[0]);
-            std::vector<char*> args;
-            for (const std::string& a : argv) {
-                args.push_back(const_cast<char*>(a.c_str()));
-            }
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            testsupport::ExecOrExit(argv);
         }
         close(out[1]);
         m_fd = out[0];

@@ -24,13 +24,7 @@ Ran RunProgram(const std::vector<std::string>& argv) {
         dup2(err[1], STDERR_FILENO);
         close(out[0]);
         close(err[0]);
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        ExecOrExit(argv);
     }
     close(out[1]);
     close(err[1]);
@@ -58,6 +52,16 @@ Ran RunProgram(const std::vector<std::string>& argv) {
     waitpid(pid, &status, 0);
     ran.nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return ran;
+}
+
+void ExecOrExit(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
 }
 
 }  // namespace testsupport

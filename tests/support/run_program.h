@@ -15,4 +15,7 @@ struct Ran {
 // argv[0] is the program's path.
 Ran RunProgram(const std::vector<std::string>& argv);
 
+// In a forked child: becomes the program, or ends with status 127.
+[[noreturn]] void ExecOrExit(const std::vector<std::string>& argv);
+
 }  // namespace testsupport

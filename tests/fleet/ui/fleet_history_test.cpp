@@ -70,9 +70,23 @@ TEST_F(FleetHistory, EachSlotThatEndsIsOneRecord) {
         b.SlotStarted(i);
     }
     Post(WM_PDA_PROGRESS, kPdaChecksumWrong, 1);
+    // The worker's last words come after its ending code: the record waits
+    // for the worker's end, so they are in its log.
+    PostSlotLog(&dlg->MessageSink(), 1, "\tDevice-side Checksum: 1\r\n");
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 0);
     // A code for a slot that has ended changes nothing, and records nothing.
     Post(WM_PDA_PROGRESS, kPdaJobFinished, 1);
+    ASSERT_TRUE(recorder->Flush(10s));
+    {
+        history::CHistoryStore early;
+        std::string error;
+        ASSERT_TRUE(early.Open(config.target, error)) << error;
+        std::vector<history::JobRow> none;
+        ASSERT_TRUE(early.Query({}, none, error)) << error;
+        EXPECT_TRUE(none.empty()) << "recorded before the worker ended";
+    }
+    Post(WM_WORKER_ENDED, 0, 1);
+    Post(WM_WORKER_ENDED, 0, 0);
     ASSERT_TRUE(recorder->Flush(10s));
 
     history::CHistoryStore store;
@@ -90,6 +104,10 @@ TEST_F(FleetHistory, EachSlotThatEndsIsOneRecord) {
     EXPECT_EQ(failed.strDevice, "usb-Sim_Handset_0002");
     EXPECT_EQ(failed.strFrontEnd, "window");
     EXPECT_EQ(failed.strStation, "line-7");
+    std::string failedLog;
+    std::string logError;
+    ASSERT_TRUE(store.Log(rows[1].nId, failedLog, logError)) << logError;
+    EXPECT_NE(failedLog.find("Device-side Checksum: 1"), std::string::npos) << failedLog;
     EXPECT_EQ(done.nSlot, 1);
     EXPECT_TRUE(done.bCompleted);
     EXPECT_TRUE(done.strFailureCode.empty());
