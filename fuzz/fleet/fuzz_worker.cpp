@@ -392,8 +392,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     std::vector<Message> messages;
     platform::WindowMessage msg;
     while (sink.WaitNext(msg, 0ms)) {
-        if (msg.nMsg == fleet::WM_SLOT_LOG) {
-            fleet::AdoptSlotLogText(msg);
+        if (fleet::AdoptSlotLogText(msg)) {  // a slot log or window text, now freed
             continue;
         }
         messages.push_back(
