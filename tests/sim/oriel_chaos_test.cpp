@@ -16,16 +16,10 @@ class HostileOriel : public ::testing::Test, protected testsupport::CSimSession 
   protected:
     void Connect(uint64_t seed, const std::string& strLink = {}) {
         orielsim::HandsetOptions o;
-        o.bPace = false;
         o.strLinkPath = strLink;
         o.chaos = {true, seed, 1.0};
         std::string error;
-        ASSERT_TRUE(Boot(o, error)) << error;
-        oriel::HandshakeSettings s;
-        s.nMode = oriel::kModeTat;
-        s.nSpeedIndex = 3;
-        ASSERT_TRUE(CSimSession::Connect(s));
-        ASSERT_EQ(session.Engine().m_bIdentified, 1) << "the handshake is spared";
+        ASSERT_TRUE(BootAndIdentify(o, error)) << "the handshake is spared: " << error;
     }
     void Erase(int sector) {
         oriel::g_abSectorSelected.fill(0);

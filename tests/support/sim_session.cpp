@@ -25,6 +25,21 @@ bool CSimSession::Boot(orielsim::HandsetOptions options, std::string& error) {
     return true;
 }
 
+bool CSimSession::BootAndIdentify(orielsim::HandsetOptions options, std::string& error,
+                                  oriel::HandshakeSettings s) {
+    options.bPace = false;
+    if (!Boot(options, error)) {
+        return false;
+    }
+    s.nMode = oriel::kModeTat;
+    s.nSpeedIndex = 3;
+    if (!Connect(s) || session.Engine().m_bIdentified != 1) {
+        error = "the flash was not identified:\n" + console.m_strLog;
+        return false;
+    }
+    return true;
+}
+
 bool CSimSession::Connect(const oriel::HandshakeSettings& s, std::chrono::milliseconds timeout) {
     if (!session.Start(s)) {
         return false;

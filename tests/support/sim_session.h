@@ -26,6 +26,10 @@ class CSimSession {
     // START and the handshake; true when it ended (identified, failed or stopped).
     bool Connect(const oriel::HandshakeSettings& s,
                  std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Boots the handset unpaced and identifies its flash in Mode TAT at 921600
+    // (the rest of the settings as given); false with the reason in error.
+    bool BootAndIdentify(orielsim::HandsetOptions options, std::string& error,
+                         oriel::HandshakeSettings s = {});
     // Runs the loop until the engine is idle again (an operation ended).
     bool RunToIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     bool RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {

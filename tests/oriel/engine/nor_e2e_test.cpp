@@ -51,14 +51,9 @@ class NorE2E : public ::testing::Test, protected testsupport::CSimSession {
     }
     // Boots the handset and identifies its flash in Mode TAT at 921600.
     void Identify(orielsim::HandsetOptions o = {}, oriel::HandshakeSettings s = {}) {
-        o.bPace = false;
         o.strNorFile = m_dir + "/nor.bin";
         std::string error;
-        ASSERT_TRUE(Boot(o, error)) << error;
-        s.nMode = oriel::kModeTat;
-        s.nSpeedIndex = 3;
-        ASSERT_TRUE(Connect(s));
-        ASSERT_EQ(session.Engine().m_bIdentified, 1) << console.m_strLog;
+        ASSERT_TRUE(BootAndIdentify(o, error, s)) << error;
         session.Download().m_controls.nTab = oriel::kTabTamarin2;
     }
     std::string Write(const char* name, const Bytes& b) {

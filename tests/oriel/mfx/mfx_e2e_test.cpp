@@ -49,15 +49,9 @@ class MfxE2E : public ::testing::Test, protected testsupport::CSimSession {
         m_dir = dir;
         oriel::SetAnsiCodePage("ISO-8859-1");
         orielsim::HandsetOptions o;
-        o.bPace = false;
         o.strNandDir = m_dir + "/nand";
         std::string error;
-        ASSERT_TRUE(Boot(o, error)) << error;
-        oriel::HandshakeSettings s;
-        s.nMode = oriel::kModeTat;
-        s.nSpeedIndex = 3;
-        ASSERT_TRUE(Connect(s));
-        ASSERT_EQ(session.Engine().m_bIdentified, 1);
+        ASSERT_TRUE(BootAndIdentify(o, error)) << error;
         files = {{"/sys/empty.bin", {}},
                  {"/sys/data/one.bin", Random(8192, 1)},
                  {"/sys/data/two.bin", Random(16384, 2)},

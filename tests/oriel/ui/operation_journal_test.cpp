@@ -59,15 +59,9 @@ class OperationJournal : public ::testing::Test, protected testsupport::CSimSess
         return File(name);
     }
     void Identify(orielsim::HandsetOptions o = {}) {
-        o.bPace = false;
         o.strNandDir = File("nand");
         std::string error;
-        ASSERT_TRUE(Boot(o, error)) << error;
-        oriel::HandshakeSettings s;
-        s.nMode = oriel::kModeTat;
-        s.nSpeedIndex = 3;
-        ASSERT_TRUE(Connect(s));
-        ASSERT_EQ(session.Engine().m_bIdentified, 1) << console.m_strLog;
+        ASSERT_TRUE(BootAndIdentify(o, error)) << error;
         session.Download().m_controls.nTab = oriel::kTabTamarin2;
     }
     // Every record so far, oldest first (with its log).
