@@ -93,6 +93,7 @@ void CModemSide::OnHostClosed() {
     m_in.clear();
     m_nPos = 0;
     CloseArea();
+    m_rec.bClosedAfterLaunch = m_rec.bLaunched;
 }
 
 void CModemSide::OnBytes(const uint8_t* p, size_t n, TimePoint now) {

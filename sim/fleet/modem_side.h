@@ -44,6 +44,7 @@ struct ModemRecord {
     int nBlocks = 0;  // data blocks received, all areas
     int nLaunches = 0;
     bool bLaunched = false;
+    bool bClosedAfterLaunch = false;  // the host took the launch answer and let go
     uint16_t nLaunchWord = 0;
     size_t nJunkBytes = 0;            // between frames, not the padding zero
     std::vector<uint8_t> frameKinds;  // command bytes of the good frames, in order (the first 8192)

@@ -215,18 +215,19 @@ TEST_F(FleetCliRun, ChosenImageFilesAreWrittenWhenTheProgramHasNoContainer) {
 TEST_F(FleetCliRun, OneSlotServesHandsetAfterHandsetAsEachLeavesItsModemPort) {
     fleetsim::CSimHandset& first = Plug(1);
     fleetsim::CSimHandset* pSecond = nullptr;
-    const Ran ran =
-        Run({"--slots", "1", "--count", "2", "--container", Packed(), "--phone-image",
-             m_dir.Write("phone.bin", m_phone), "--timeout", "30"},
-            [&](fleetcli::CFleetCliRunner&) {
-                const auto until = std::chrono::steady_clock::now() + 20s;
-                while (!first.Modem().bLaunched && std::chrono::steady_clock::now() < until) {
-                    std::this_thread::sleep_for(5ms);
-                }
-                // At once: the modem link may go before its 218 is taken.
-                first.Unplug();
-                pSecond = &Plug(2);
-            });
+    const Ran ran = Run(
+        {"--slots", "1", "--count", "2", "--container", Packed(), "--phone-image",
+         m_dir.Write("phone.bin", m_phone), "--timeout", "30"},
+        [&](fleetcli::CFleetCliRunner&) {
+            const auto until = std::chrono::steady_clock::now() + 20s;
+            // The worker has read the launch answer and closed the port.
+            while (!first.Modem().bClosedAfterLaunch && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(5ms);
+            }
+            // At once: the modem link may go before its 218 is taken.
+            first.Unplug();
+            pSecond = &Plug(2);
+        });
     ASSERT_EQ(ran.nStatus, 0) << ran.out << ran.err;
     EXPECT_NE(ran.out.find("finished 2, failed 0 of 2"), std::string::npos) << ran.out;
     ASSERT_NE(pSecond, nullptr);
