@@ -238,7 +238,6 @@ int CFleetCliRunner::Run() {
     std::array<bool, fleet::kBoardSlots> workerEnded;
     workerEnded.fill(true);
     int nWorkersRunning = 0;
-    std::array<uint32_t, fleet::kBoardSlots> endCode{};
     // Whether any link of the handset is in the folder.
     auto attached = [&](const std::string& strDevice) {
         for (const std::string& pattern : {config.pdaClass.strPattern, config.strModemPattern}) {
@@ -316,8 +315,7 @@ int CFleetCliRunner::Run() {
             const fleet::SlotView& v = board.Slot(nSlot);
             if (v.Ended()) {
                 // Recorded now that the worker has ended: its log is whole.
-                slotHistory.SlotEnded(nSlot, v, endCode[static_cast<size_t>(nSlot)], slots,
-                                      selection);
+                slotHistory.SlotEnded(nSlot, v, slots, selection);
                 saveLog(nSlot);
                 // Unplugged before its end was known: free now.
                 if (!attached(v.strDeviceName)) {
@@ -364,7 +362,6 @@ int CFleetCliRunner::Run() {
         printLog();
         const fleet::SlotView& v = board.Slot(nSlot);
         if (v.nState != before && v.Ended()) {
-            endCode[static_cast<size_t>(nSlot)] = static_cast<uint32_t>(m.wParam);
             ended.push_back({nSlot, v.strDeviceName, v.nState, v.strProgressText});
             (v.nState == fleet::kSlotFinished ? nFinished : nFailed) += 1;
         }

@@ -710,8 +710,6 @@ void CMultiDownloadDlg::SaveSlotLog(int nSlot) {
 
 void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
     const int nMsgSlot = SlotOfLParam(msg.lParam);
-    const int32_t nBefore =
-        nMsgSlot >= 0 && nMsgSlot < kBoardSlots ? m_board.Slot(nMsgSlot).nState : kSlotEmpty;
     if (msg.nMsg == WM_PDA_PROGRESS) {
         const int nSlot = SlotOfLParam(msg.lParam);
         m_board.OnPdaProgress(static_cast<uint32_t>(msg.wParam), msg.lParam);
@@ -749,10 +747,9 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
     } else if (msg.nMsg == WM_WORKER_ENDED) {
         // Everything the worker posted has been taken: its slot's log is
         // whole (the checksum text after 213 comes after the code).
+        // The slot's history record is written here too, with the log whole.
         if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots && m_board.Slot(nMsgSlot).Ended()) {
-            m_history.Slots().SlotEnded(nMsgSlot, m_board.Slot(nMsgSlot),
-                                        m_anEndCode[static_cast<size_t>(nMsgSlot)], m_slots,
-                                        m_selection);
+            m_history.Slots().SlotEnded(nMsgSlot, m_board.Slot(nMsgSlot), m_slots, m_selection);
             SaveSlotLog(nMsgSlot);
         }
         return;
@@ -760,11 +757,6 @@ void CMultiDownloadDlg::OnMessage(const platform::WindowMessage& msg) {
         return;
     }
     if (nMsgSlot >= 0 && nMsgSlot < kBoardSlots) {
-        const SlotView& v = m_board.Slot(nMsgSlot);
-        if (v.nState != nBefore && v.Ended()) {
-            // Recorded when the worker has ended, with its log whole.
-            m_anEndCode[static_cast<size_t>(nMsgSlot)] = static_cast<uint32_t>(msg.wParam);
-        }
         // Eight streaming workers post thousands of messages a second; each
         // changes its own slot and the batch, nothing else on the window.
         RefreshSlot(nMsgSlot);

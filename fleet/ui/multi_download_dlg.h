@@ -149,8 +149,6 @@ class CMultiDownloadDlg : public QDialog {
     QAction* m_pSaveLogs = nullptr;
     QAction* m_pHistoryAction = nullptr;
     CWindowHistory m_history;
-    // The code each ended slot ended on, recorded once its worker has ended.
-    std::array<uint32_t, kBoardSlots> m_anEndCode{};
     QGroupBox* m_pImages = nullptr;
     QGroupBox* m_pMultiBox = nullptr;  // "Multi Progress": slots 2-8
     QComboBox* m_pPlatform = nullptr;

@@ -177,8 +177,11 @@ std::string CSlotBoard::RegionName(uint32_t nIndex) const {
     return m_pProfile->pdaRegions[nIndex].name;
 }
 
-void CSlotBoard::CommonEnding(int nSlot) {
+void CSlotBoard::CommonEnding(int nSlot, uint32_t nCode) {
     SlotView& s = m_slots[static_cast<size_t>(nSlot)];
+    if (s.Ended()) {
+        s.nEndCode = nCode;
+    }
     if (s.nState == kSlotFailed) {
         ++m_nFailed;
         s.nLabelColour = kColourRed;
@@ -323,7 +326,7 @@ void CSlotBoard::OnPdaProgress(uint32_t nCode, intptr_t lParam) {
             break;
     }
     s.strProgressText = t;
-    CommonEnding(nSlot);
+    CommonEnding(nSlot, nCode);
 }
 
 void CSlotBoard::OnPhoneProgress(uint32_t nCode, intptr_t lParam) {
@@ -410,7 +413,7 @@ void CSlotBoard::OnPhoneProgress(uint32_t nCode, intptr_t lParam) {
     if (!t.empty()) {
         s.strProgressText = t;
     }
-    CommonEnding(nSlot);
+    CommonEnding(nSlot, nCode);
 }
 
 }  // namespace fleet

@@ -38,6 +38,7 @@ struct SlotView {
     int32_t nPhoneCom = 0;
     int32_t bWatching = 0;  // 1 while the worker waits for its modem port
     std::string strLog;
+    uint32_t nEndCode = 0;  // the code the slot ended on, once it has
     // Finished or failed: the slot takes no more codes until it is reset.
     bool Ended() const { return nState == kSlotFinished || nState == kSlotFailed; }
 };
@@ -91,7 +92,7 @@ class CSlotBoard {
   private:
     // The slot a progress message is for; null when out of range or ended.
     SlotView* LiveSlotOf(intptr_t lParam);
-    void CommonEnding(int nSlot);
+    void CommonEnding(int nSlot, uint32_t nCode);
     std::string RegionName(uint32_t nIndex) const;
     void Push(int nSlot);
 

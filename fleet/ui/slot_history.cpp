@@ -45,8 +45,8 @@ const ContainerTrailer* CSlotHistory::TrailerOf(const std::string& strProgramPat
     return &m_trailers.emplace(strProgramPath, trailer).first->second;
 }
 
-void CSlotHistory::SlotEnded(int nSlot, const SlotView& view, uint32_t nCode,
-                             const CFleetSlots& slots, const CImageSelection& selection) {
+void CSlotHistory::SlotEnded(int nSlot, const SlotView& view, const CFleetSlots& slots,
+                             const CImageSelection& selection) {
     if (m_pRecorder == nullptr || nSlot < 0 || nSlot >= kBoardSlots) {
         return;
     }
@@ -68,7 +68,7 @@ void CSlotHistory::SlotEnded(int nSlot, const SlotView& view, uint32_t nCode,
     r.strProfile = ctx.pProfile != nullptr ? ctx.pProfile->name : std::string();
     r.bCompleted = view.nState == kSlotFinished;
     if (!r.bCompleted) {
-        r.strFailureCode = std::to_string(nCode);
+        r.strFailureCode = std::to_string(view.nEndCode);
         r.strFailureText = view.strProgressText;
     }
     r.strLog = view.strLog;

@@ -32,8 +32,8 @@ class CSlotHistory {
     // The slot's worker has started: the time, the handset's port and its
     // USB serial (looked up now: the PDA interface goes away mid-job).
     void SlotStarted(int nSlot, const CFleetSlots& slots);
-    // The slot has ended (finished or failed) on code nCode.
-    void SlotEnded(int nSlot, const SlotView& view, uint32_t nCode, const CFleetSlots& slots,
+    // The slot has ended (finished or failed) on view.nEndCode.
+    void SlotEnded(int nSlot, const SlotView& view, const CFleetSlots& slots,
                    const CImageSelection& selection);
 
   private:
