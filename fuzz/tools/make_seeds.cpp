@@ -282,20 +282,22 @@ void Engine() {
 
 void CombinedImage() {
     const auto profiles = fleet::BuildPlatformProfiles();
-    for (uint8_t row = 0; row < 4; row += 2) {
-        CFuzzOutput o;
-        o.Byte(row).Byte(0).Byte(1).Byte(1);
-        o.ShortBytes(fleet::PatternBytes(200, 1)).ShortBytes(fleet::PatternBytes(100, 2));
-        o.Range(0, 2, 1).ShortBytes(fleet::PatternBytes(150, 3));
-        Seed("fuzz_combined_image", "row" + std::to_string(row), o.Data());
-    }
-    // An EBOOT part of the platform's length: a pick that is taken.
-    for (uint8_t row = 0; row < 4; row += 2) {
-        CFuzzOutput o;
-        o.Byte(row).Byte(16).Byte(1).Byte(1);
-        o.ShortBytes(fleet::PatternBytes(200, 1)).Byte(7);
-        o.Range(0, 2, 1).ShortBytes(fleet::PatternBytes(150, 3));
-        Seed("fuzz_combined_image", "whole_eboot_row" + std::to_string(row), o.Data());
+    // A short EBOOT part, and one of the platform's length (mode bit 16): a
+    // pick that is taken.
+    for (const bool bWhole : {false, true}) {
+        for (uint8_t row = 0; row < 4; row += 2) {
+            CFuzzOutput o;
+            o.Byte(row).Byte(bWhole ? 16 : 0).Byte(1).Byte(1);
+            o.ShortBytes(fleet::PatternBytes(200, 1));
+            if (bWhole) {
+                o.Byte(7);  // the pattern's seed
+            } else {
+                o.ShortBytes(fleet::PatternBytes(100, 2));
+            }
+            o.Range(0, 2, 1).ShortBytes(fleet::PatternBytes(150, 3));
+            Seed("fuzz_combined_image", (bWhole ? "whole_eboot_row" : "row") + std::to_string(row),
+                 o.Data());
+        }
     }
     fleet::CombinedImageParts parts;
     parts.strPlatform = profiles[3].name;
@@ -359,6 +361,7 @@ void ImageSize() {
              .Range(0x15E000, 0x15F800, 0x15F000)
              .Bytes(fleet::BuildFlatImage(3000, 1200, 1))
              .Data());
+    // An EBOOT pick of the platform's length (the selector byte even).
     Seed("fuzz_image_size", "eboot",
          CFuzzOutput()
              .Byte(2)
@@ -366,6 +369,18 @@ void ImageSize() {
              .U32(0x300)
              .Byte(0)
              .Byte(0)
+             .Byte(0)
+             .Bytes(fleet::PatternBytes(4096, 2))
+             .Data());
+    // One of another length (the selector byte odd): refused.
+    Seed("fuzz_image_size", "eboot_short",
+         CFuzzOutput()
+             .Byte(2)
+             .Byte(0)
+             .U32(0x300)
+             .Byte(0)
+             .Byte(0)
+             .Byte(1)
              .Byte(0)
              .Range(0, 4096, 4096)
              .Bytes(fleet::PatternBytes(4096, 2))
